@@ -1,0 +1,140 @@
+// The asynchronous I/O frame as plug-ins see it: the frame, its operation, socket and timer
+// objects, the message-event contract and the proxy record.
+#pragma once
+
+#include "kqcp/types.h"
+
+namespace Vantor::KQCP {
+
+inline constexpr GUID IID_IAsynIOFrame = {
+    0xF3D178A8, 0x1333, 0x4BBD, {0xA3, 0xE5, 0xD0, 0x18, 0xF7, 0xDC, 0x0F, 0x88}};
+inline constexpr GUID IID_IAsynMessageEvents = {
+    0xE0913DE3, 0xB289, 0x4A4D, {0xA2, 0x44, 0x8D, 0x90, 0xD6, 0x7A, 0x4B, 0x68}};
+inline constexpr GUID IID_IKQCPAsynIoOperation = {
+    0x90B9F4E6, 0x988B, 0x4BD8, {0x9D, 0x61, 0xAB, 0xF6, 0xBF, 0x98, 0xF4, 0x3F}};
+inline constexpr GUID IID_IAsynIoOperationEvents = {
+    0xA13FF036, 0xB25B, 0x4796, {0xA2, 0x1B, 0x58, 0xAC, 0xAA, 0x42, 0x07, 0x0E}};
+inline constexpr GUID IID_IKQCPAsynTcpSocket = {
+    0xA989AFF4, 0x89FF, 0x4067, {0x9E, 0x47, 0xD7, 0x0F, 0x42, 0x6C, 0x1D, 0xE3}};
+inline constexpr GUID IID_IKQCPAsynUdpSocket = {
+    0x3D5F06C5, 0x775C, 0x48E7, {0x8D, 0xD2, 0x8D, 0xD2, 0x82, 0xEE, 0x23, 0xF6}};
+inline constexpr GUID IID_IAsynTimerEvents = {
+    0x066765B7, 0xE6C5, 0x4A3C, {0xBB, 0x69, 0xE7, 0x5A, 0xA4, 0x40, 0x94, 0x6F}};
+// Never queried by the library; assigned by this build for device implementers.
+inline constexpr GUID IID_IKQCPAsynIoDevice = {
+    0x2B7C4E10, 0x5D3F, 0x4A61, {0x8B, 0x92, 0xA3, 0xC4, 0xD5, 0xE6, 0xF7, 0x01}};
+
+// Opaque values that the frame's operation and socket wrappers pass through to the host. They
+// are pointer-sized because a host may carry buffers and addresses in them.
+using AsynValue = std::uintptr_t;
+
+// Caller-filled proxy description; a fixed 788-byte little-endian record.
+struct AsynProxyInfo {
+  std::int32_t kind;  // must be 1
+  std::int32_t serverLength;
+  char server[256];
+  std::uint16_t port;
+  std::uint16_t padding;
+  std::int32_t userLength;
+  char user[256];
+  std::int32_t passwordLength;
+  char password[256];
+};
+static_assert(sizeof(AsynProxyInfo) == 788);
+static_assert(offsetof(AsynProxyInfo, port) == 264);
+static_assert(offsetof(AsynProxyInfo, userLength) == 268);
+static_assert(offsetof(AsynProxyInfo, passwordLength) == 528);
+
+// Messages posted through the host's message thread. The two values are pointer-sized: the
+// frame and the sockets carry pointers in them.
+struct IAsynMessageEvents : IUnknown {
+  static constexpr const GUID& kIid = IID_IAsynMessageEvents;
+  virtual HRESULT OnMessage(std::int32_t type, std::uintptr_t value1, std::uintptr_t value2) = 0;
+  virtual HRESULT OnMessageDiscarded(std::int32_t type, std::uintptr_t value1,
+                                     std::uintptr_t value2) = 0;
+};
+
+struct IAsynTimerEvents : IUnknown {
+  static constexpr const GUID& kIid = IID_IAsynTimerEvents;
+  virtual HRESULT OnTimer(std::uint32_t value) = 0;
+};
+
+// Events of an asynchronous operation. From the host the argument is the host's operation
+// object; from the frame to a caller it is the caller's IKQCPAsynIoOperation.
+struct IAsynIoOperationEvents : IUnknown {
+  static constexpr const GUID& kIid = IID_IAsynIoOperationEvents;
+  virtual HRESULT OnOperationEvent(IUnknown* operation) = 0;
+};
+
+struct IAsynHostOperation;
+
+// Seventeen operations; the first sixteen carry the host's own meaning (see the host's
+// documentation), the seventeenth yields the host operation without adding a reference.
+struct IKQCPAsynIoOperation : IUnknown {
+  static constexpr const GUID& kIid = IID_IKQCPAsynIoOperation;
+  virtual HRESULT Op1(AsynValue a) = 0;
+  virtual HRESULT Op2(AsynValue a) = 0;
+  virtual HRESULT Op3(AsynValue a, AsynValue b) = 0;
+  virtual HRESULT Op4(AsynValue a, AsynValue b) = 0;
+  virtual HRESULT Op5(AsynValue a) = 0;
+  virtual HRESULT Op6(AsynValue a) = 0;
+  virtual HRESULT Op7(AsynValue a) = 0;
+  virtual HRESULT Op8(AsynValue a, AsynValue b) = 0;
+  virtual HRESULT Op9() = 0;
+  virtual HRESULT Op10(AsynValue a, AsynValue b) = 0;
+  virtual HRESULT Op11(AsynValue a, AsynValue b) = 0;
+  virtual HRESULT Op12(AsynValue a, AsynValue b) = 0;
+  virtual HRESULT Op13(AsynValue a) = 0;
+  virtual HRESULT Op14(AsynValue a, AsynValue b) = 0;
+  virtual HRESULT Op15(AsynValue a, AsynValue b) = 0;
+  virtual HRESULT Op16() = 0;
+  virtual HRESULT GetHostOperation(IAsynHostOperation** hostOperation) = 0;
+};
+
+// Five device operations shared by TCP and UDP sockets; their meaning is the host's.
+struct IKQCPAsynIoDevice : IUnknown {
+  static constexpr const GUID& kIid = IID_IKQCPAsynIoDevice;
+  virtual HRESULT DeviceOp1(IKQCPAsynIoOperation* operation) = 0;
+  virtual HRESULT DeviceOp2(IKQCPAsynIoOperation* operation) = 0;
+  virtual HRESULT DeviceOp3(IKQCPAsynIoOperation* operation) = 0;
+  virtual HRESULT DeviceOp4(IKQCPAsynIoOperation* operation) = 0;
+  virtual HRESULT DeviceOp5() = 0;
+};
+
+struct IKQCPAsynTcpSocket : IKQCPAsynIoDevice {
+  static constexpr const GUID& kIid = IID_IKQCPAsynTcpSocket;
+  virtual HRESULT TcpOp1(IKQCPAsynIoOperation* operation, const char* host, std::uint16_t port,
+                         AsynValue value) = 0;
+  virtual HRESULT TcpOp2(AsynValue a, AsynValue b) = 0;
+  virtual HRESULT TcpOp3(AsynValue a, AsynValue b) = 0;
+  // Synchronous across threads.
+  virtual HRESULT TcpOp4(void* pointer) = 0;
+  virtual HRESULT TcpOp5(AsynValue a) = 0;
+};
+
+struct IKQCPAsynUdpSocket : IKQCPAsynIoDevice {
+  static constexpr const GUID& kIid = IID_IKQCPAsynUdpSocket;
+  virtual HRESULT UdpOp1(std::uint32_t address, std::uint16_t port,
+                         IKQCPAsynIoOperation* operation) = 0;
+  virtual HRESULT UdpOp2(AsynValue a, AsynValue b) = 0;
+};
+
+struct IAsynIOFrame : IUnknown {
+  static constexpr const GUID& kIid = IID_IAsynIOFrame;
+  // Three unnamed slots: each returns 0 and does nothing.
+  virtual HRESULT Reserved1() = 0;
+  virtual HRESULT Reserved2() = 0;
+  virtual HRESULT Reserved3() = 0;
+  // 0 on the host's message thread, E_FAIL elsewhere.
+  virtual HRESULT IsMessageThread() = 0;
+  virtual HRESULT CreateOperation(IAsynIoOperationEvents* events,
+                                  IKQCPAsynIoOperation** operation) = 0;
+  virtual HRESULT CreateTcpSocket(IKQCPAsynTcpSocket** socket, const AsynProxyInfo* proxy) = 0;
+  virtual HRESULT CreateUdpSocket(IKQCPAsynUdpSocket** socket, const AsynProxyInfo* proxy) = 0;
+  virtual HRESULT SetTimer(IAsynTimerEvents* sink, std::uint32_t value1, std::uint32_t value2,
+                           std::uint32_t value3) = 0;
+  virtual HRESULT KillTimer(IAsynTimerEvents* sink, std::uint32_t value) = 0;
+  virtual HRESULT KillTimers(IAsynTimerEvents* sink) = 0;
+};
+
+}  // namespace Vantor::KQCP

@@ -1,0 +1,113 @@
+// What a host application supplies to the asynchronous I/O frame: its I/O service with a message
+// thread (IAsynIoHost), its UDP service, and its operation and socket objects. The library only
+// passes requests through; the meaning of each numbered operation is the host's.
+#pragma once
+
+#include "kqcp/asyn.h"
+
+namespace Vantor::KQCP {
+
+inline constexpr GUID IID_IAsynIoHost = {
+    0xECB1468E, 0xDF17, 0x4BAA, {0x91, 0x05, 0x84, 0xFC, 0x29, 0x2F, 0x4B, 0x61}};
+inline constexpr GUID IID_IAsynUdpHost = {
+    0x6D99D3C0, 0x92D1, 0x4ACE, {0x9E, 0x01, 0xD7, 0x71, 0xF1, 0xC1, 0xF7, 0x33}};
+// The library never queries for these three; assigned by this build for host implementers.
+inline constexpr GUID IID_IAsynHostOperation = {
+    0x2B7C4E10, 0x5D3F, 0x4A61, {0x8B, 0x92, 0xA3, 0xC4, 0xD5, 0xE6, 0xF7, 0x02}};
+inline constexpr GUID IID_IAsynHostTcpSocket = {
+    0x2B7C4E10, 0x5D3F, 0x4A61, {0x8B, 0x92, 0xA3, 0xC4, 0xD5, 0xE6, 0xF7, 0x03}};
+inline constexpr GUID IID_IAsynHostUdpSocket = {
+    0x2B7C4E10, 0x5D3F, 0x4A61, {0x8B, 0x92, 0xA3, 0xC4, 0xD5, 0xE6, 0xF7, 0x04}};
+inline constexpr GUID IID_IAsynHostDevice = {
+    0x2B7C4E10, 0x5D3F, 0x4A61, {0x8B, 0x92, 0xA3, 0xC4, 0xD5, 0xE6, 0xF7, 0x05}};
+
+// The host's operation object: the same sixteen operations, in the same order, as
+// IKQCPAsynIoOperation.
+struct IAsynHostOperation : IUnknown {
+  static constexpr const GUID& kIid = IID_IAsynHostOperation;
+  virtual HRESULT Op1(AsynValue a) = 0;
+  virtual HRESULT Op2(AsynValue a) = 0;
+  virtual HRESULT Op3(AsynValue a, AsynValue b) = 0;
+  virtual HRESULT Op4(AsynValue a, AsynValue b) = 0;
+  virtual HRESULT Op5(AsynValue a) = 0;
+  virtual HRESULT Op6(AsynValue a) = 0;
+  virtual HRESULT Op7(AsynValue a) = 0;
+  virtual HRESULT Op8(AsynValue a, AsynValue b) = 0;
+  virtual HRESULT Op9() = 0;
+  virtual HRESULT Op10(AsynValue a, AsynValue b) = 0;
+  virtual HRESULT Op11(AsynValue a, AsynValue b) = 0;
+  virtual HRESULT Op12(AsynValue a, AsynValue b) = 0;
+  virtual HRESULT Op13(AsynValue a) = 0;
+  virtual HRESULT Op14(AsynValue a, AsynValue b) = 0;
+  virtual HRESULT Op15(AsynValue a, AsynValue b) = 0;
+  virtual HRESULT Op16() = 0;
+};
+
+struct IAsynHostDevice : IUnknown {
+  static constexpr const GUID& kIid = IID_IAsynHostDevice;
+  virtual HRESULT DeviceOp1(IAsynHostOperation* operation) = 0;
+  virtual HRESULT DeviceOp2(IAsynHostOperation* operation) = 0;
+  virtual HRESULT DeviceOp3(IAsynHostOperation* operation) = 0;
+  virtual HRESULT DeviceOp4(IAsynHostOperation* operation) = 0;
+  virtual HRESULT DeviceOp5() = 0;
+};
+
+struct IAsynHostTcpSocket : IAsynHostDevice {
+  static constexpr const GUID& kIid = IID_IAsynHostTcpSocket;
+  // The host text arrives as its byte length and its bytes (not terminated).
+  virtual HRESULT TcpOp1(IAsynHostOperation* operation, std::int32_t hostLength,
+                         const char* host, std::uint16_t port, AsynValue value) = 0;
+  virtual HRESULT TcpOp2(AsynValue a, AsynValue b) = 0;
+  virtual HRESULT TcpOp3(AsynValue a, AsynValue b) = 0;
+  virtual HRESULT TcpOp4(void* pointer) = 0;
+  virtual HRESULT TcpOp5(AsynValue a) = 0;
+};
+
+struct IAsynHostUdpSocket : IAsynHostDevice {
+  static constexpr const GUID& kIid = IID_IAsynHostUdpSocket;
+  virtual HRESULT UdpOp1(std::uint32_t address, std::uint16_t port,
+                         IAsynHostOperation* operation) = 0;
+  virtual HRESULT UdpOp2(AsynValue a, AsynValue b) = 0;
+};
+
+// The host's asynchronous I/O service. IsMessageThread, PostAsynMessage, RegisterEvents and
+// UnregisterEvents may be called on any thread; the rest only on the message thread.
+struct IAsynIoHost : IUnknown {
+  static constexpr const GUID& kIid = IID_IAsynIoHost;
+  // Non-negative: the timer is set and the host holds the sink until the timer is killed.
+  virtual HRESULT SetTimer(IAsynTimerEvents* sink, std::uint32_t value1, std::uint32_t value2,
+                           std::uint32_t value3) = 0;
+  virtual HRESULT KillTimer(IAsynTimerEvents* sink, std::uint32_t value) = 0;
+  virtual HRESULT KillTimers(IAsynTimerEvents* sink) = 0;
+  virtual HRESULT RegisterEvents(IAsynMessageEvents* target) = 0;
+  virtual HRESULT UnregisterEvents(IAsynMessageEvents* target) = 0;
+  // Non-negative: queued; the target's OnMessage later runs on the message thread with the same
+  // values, or OnMessageDiscarded if the host drops the message.
+  virtual HRESULT PostAsynMessage(IAsynMessageEvents* target, std::int32_t type,
+                                  std::uintptr_t value1, std::uintptr_t value2) = 0;
+  // Unnamed slot with the same arguments; the library only forwards it.
+  virtual HRESULT Op7(IAsynMessageEvents* target, std::int32_t type, std::uintptr_t value1,
+                      std::uintptr_t value2) = 0;
+  // Zero exactly on the host's message thread.
+  virtual HRESULT IsMessageThread() = 0;
+  virtual HRESULT CreateOperation(IAsynIoOperationEvents* target,
+                                  IAsynHostOperation** operation) = 0;
+  virtual HRESULT CreateTcpSocket(IAsynHostTcpSocket** socket) = 0;
+  virtual HRESULT CreateProxyTcpSocket(IAsynHostTcpSocket* socket, std::int32_t kind,
+                                       std::int32_t serverLength, const char* server,
+                                       std::uint16_t port, std::int32_t userLength,
+                                       const char* user, std::int32_t passwordLength,
+                                       const char* password, IAsynHostTcpSocket** proxySocket) = 0;
+};
+
+// Obtained from the IAsynIoHost object by QueryInterface.
+struct IAsynUdpHost : IUnknown {
+  static constexpr const GUID& kIid = IID_IAsynUdpHost;
+  virtual HRESULT CreateUdpSocket(IAsynHostUdpSocket** socket) = 0;
+  virtual HRESULT CreateProxyUdpSocket(std::int32_t serverLength, const char* server,
+                                       std::uint16_t port, std::int32_t userLength,
+                                       const char* user, std::int32_t passwordLength,
+                                       const char* password, IAsynHostUdpSocket** socket) = 0;
+};
+
+}  // namespace Vantor::KQCP

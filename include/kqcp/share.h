@@ -1,0 +1,121 @@
+// Share sessions between processes of one platform name: the manager, the service and client
+// (proxy) sides of a session, operations, and the listener contracts.
+#pragma once
+
+#include "kqcp/types.h"
+
+namespace Vantor::KQCP {
+
+inline constexpr GUID IID_IShareSessionManager = {
+    0x8AFB40A5, 0xEAE6, 0x48E9, {0xAA, 0x16, 0x22, 0xBE, 0x8A, 0x85, 0x78, 0xE9}};
+inline constexpr GUID IID_IShareSessionProxy = {
+    0x105E6628, 0x121F, 0x4906, {0xA2, 0x58, 0x1D, 0x6B, 0xA9, 0x2F, 0xF8, 0xDD}};
+inline constexpr GUID IID_IShareSessionService = {
+    0x15414326, 0xC9AD, 0x4743, {0x92, 0xFA, 0x7E, 0x09, 0x1B, 0x01, 0x88, 0x3B}};
+inline constexpr GUID IID_IShareSessionOperation = {
+    0x9CC574B7, 0x095E, 0x4BDB, {0x96, 0xBF, 0x4B, 0xCD, 0x89, 0x4D, 0xC4, 0x5C}};
+// The sessions never query listeners; these are assigned by this build for implementers.
+inline constexpr GUID IID_IShareSessionMessageEvents = {
+    0x2B7C4E10, 0x5D3F, 0x4A61, {0x8B, 0x92, 0xA3, 0xC4, 0xD5, 0xE6, 0xF7, 0x10}};
+inline constexpr GUID IID_IShareSessionOperationEvents = {
+    0x2B7C4E10, 0x5D3F, 0x4A61, {0x8B, 0x92, 0xA3, 0xC4, 0xD5, 0xE6, 0xF7, 0x11}};
+
+// Modes given to IShareSessionManager::Start.
+enum ShareSessionMode : std::int32_t {
+  kShareModeClient = 0,
+  kShareModeService = 1,
+  kShareModeInactive = 2,
+};
+
+// Operation kinds.
+enum ShareOperationKind : std::int32_t {
+  kShareOperationRequest = 0,
+  kShareOperationReply = 1,
+};
+
+struct IShareSessionOperation : IUnknown {
+  static constexpr const GUID& kIid = IID_IShareSessionOperation;
+  virtual HRESULT SetId(std::int32_t id) = 0;
+  virtual HRESULT GetId(std::int32_t* id) = 0;
+  virtual HRESULT SetKind(std::int32_t kind) = 0;
+  virtual HRESULT GetKind(std::int32_t* kind) = 0;
+  virtual HRESULT SetName(const char* name) = 0;
+  virtual HRESULT GetName(char* buffer, std::uint32_t length) = 0;
+  virtual HRESULT SetSession(const char* session) = 0;
+  virtual HRESULT GetSession(char* buffer, std::uint32_t length) = 0;
+  virtual HRESULT SetTarget(const char* target) = 0;
+  virtual HRESULT GetTarget(char* buffer, std::uint32_t length) = 0;
+  virtual HRESULT SetSender(const char* sender) = 0;
+  virtual HRESULT GetSender(char* buffer, std::uint32_t length) = 0;
+  // 0 < length <= 4194304; replaces any earlier buffer.
+  virtual HRESULT AllocBuffer(std::int32_t length) = 0;
+  virtual HRESULT GetBuffer(std::uint8_t** data, std::int32_t* size) = 0;
+};
+
+struct IShareSessionMessageEvents : IUnknown {
+  static constexpr const GUID& kIid = IID_IShareSessionMessageEvents;
+  // reserved is always 0.
+  virtual HRESULT OnShareMessage(std::int32_t reserved, std::int32_t value1, std::int32_t value2,
+                                 std::int32_t value3) = 0;
+};
+
+struct IShareSessionOperationEvents : IUnknown {
+  static constexpr const GUID& kIid = IID_IShareSessionOperationEvents;
+  // Kind 0 arrives here; the listener may keep the operation by adding a reference.
+  virtual HRESULT OnRequest(IShareSessionOperation* operation) = 0;
+  // Kind 1 arrives here.
+  virtual HRESULT OnResponse(IShareSessionOperation* operation) = 0;
+};
+
+// A client's view of a session owned by the service process.
+struct IShareSessionProxy : IUnknown {
+  static constexpr const GUID& kIid = IID_IShareSessionProxy;
+  virtual HRESULT GetPlatformName(char* buffer, std::uint32_t length) = 0;
+  virtual HRESULT GetSessionName(char* buffer, std::uint32_t length) = 0;
+  // Holds the session data lock until UnlockData.
+  virtual HRESULT LockData() = 0;
+  virtual HRESULT GetSharedData(std::uint8_t** data, std::uint32_t* length) = 0;
+  virtual HRESULT UnlockData() = 0;
+  virtual HRESULT AddMessageListener(IShareSessionMessageEvents* listener) = 0;
+  virtual HRESULT RemoveMessageListener(IShareSessionMessageEvents* listener) = 0;
+  virtual HRESULT AddOperationListener(IShareSessionOperationEvents* listener) = 0;
+  virtual HRESULT RemoveOperationListener(IShareSessionOperationEvents* listener) = 0;
+  virtual HRESULT CreateOperation(IShareSessionOperation** operation) = 0;
+  virtual HRESULT PostOperation(IShareSessionOperation* operation) = 0;
+};
+
+// The service process's side of a session.
+struct IShareSessionService : IUnknown {
+  static constexpr const GUID& kIid = IID_IShareSessionService;
+  virtual HRESULT GetPlatformName(char* buffer, std::uint32_t length) = 0;
+  virtual HRESULT GetSessionName(char* buffer, std::uint32_t length) = 0;
+  virtual HRESULT SetSharedData(const void* data, std::int32_t length) = 0;
+  virtual HRESULT AddMessageListener(IShareSessionMessageEvents* listener) = 0;
+  virtual HRESULT RemoveMessageListener(IShareSessionMessageEvents* listener) = 0;
+  virtual HRESULT AddOperationListener(IShareSessionOperationEvents* listener) = 0;
+  virtual HRESULT RemoveOperationListener(IShareSessionOperationEvents* listener) = 0;
+  virtual HRESULT CreateOperation(IShareSessionOperation** operation) = 0;
+  virtual HRESULT CreateReply(IShareSessionOperation* request,
+                              IShareSessionOperation** reply) = 0;
+  virtual HRESULT PostOperation(IShareSessionOperation* operation) = 0;
+  // An empty or null target broadcasts to every live client.
+  virtual HRESULT PostMessage(const char* target, std::int32_t value1, std::int32_t value2,
+                              std::int32_t value3) = 0;
+};
+
+struct IShareSessionManager : IUnknown {
+  static constexpr const GUID& kIid = IID_IShareSessionManager;
+  virtual HRESULT Start(const char* platformName, std::int32_t mode, const char* ownName) = 0;
+  virtual HRESULT GetMode(std::int32_t* mode) = 0;
+  virtual HRESULT GetOwnName(char* buffer, std::uint32_t length) = 0;
+  virtual HRESULT GetPlatformName(char* buffer, std::uint32_t length) = 0;
+  virtual HRESULT Stop() = 0;
+  virtual HRESULT WaitForStop(std::uint32_t milliseconds) = 0;
+  virtual HRESULT CreateServiceSession(const char* sessionName, std::uint32_t unused) = 0;
+  virtual HRESULT GetServiceSession(const char* sessionName, std::uint32_t unused,
+                                    IShareSessionService** session) = 0;
+  virtual HRESULT GetProxySession(const char* sessionName, std::uint32_t unused,
+                                  IShareSessionProxy** session) = 0;
+};
+
+}  // namespace Vantor::KQCP

@@ -1,0 +1,85 @@
+// The platform's Init and its service accessors. Services that are not part of this build yet
+// answer E_NOTIMPL.
+#include "core/platform.h"
+
+#include <string_view>
+
+#include "core/singletons.h"
+#include "kqcp/asyn_host.h"
+
+namespace Vantor::KQCP {
+
+HRESULT KQCommunityPlatform_::Init(IPlatformHost* host) {
+  // The host calls Init once, before it shares the platform; the flag only guards repeats.
+  if (initialised_.load()) return E_FAIL;
+  if (KQLog::KQLogWrapper_* log = LogWrapperHolder::Instance()) log->SetModuleName(u"KQCP");
+  if (host) {
+    com::ComPtr<IAsynIoHost> ioHost;
+    host->QueryHostInterface(IID_IAsynIoHost, ioHost.PutVoid());
+    AttachFrame(std::move(ioHost));
+    host->QueryHostInterface(IID_IPlatformHostObject, hostObject_.PutVoid());
+  }
+  StartWorkshop();
+  initialised_.store(true);
+  return S_OK;
+}
+
+void KQCommunityPlatform_::AttachFrame(com::ComPtr<IAsynIoHost> /*ioHost*/) {
+  // The asynchronous frame is not part of this build; the host's reference is dropped.
+}
+
+void KQCommunityPlatform_::StartWorkshop() {
+  // The workshop is not part of this build; GetWorkshop keeps answering E_FAIL.
+}
+
+HRESULT KQCommunityPlatform_::LoadPlugins(const char16_t* /*listPath*/) { return E_NOTIMPL; }
+
+HRESULT KQCommunityPlatform_::NotifyPlugins(std::int32_t /*value*/) { return E_NOTIMPL; }
+
+HRESULT KQCommunityPlatform_::GetPluginManager(IKQCPPluginManager** /*manager*/) {
+  return E_NOTIMPL;
+}
+
+HRESULT KQCommunityPlatform_::GetWorkshop(IWorkshop** workshop) {
+  if (!workshop) return E_POINTER;
+  if (!workshop_) return E_FAIL;
+  workshop_.CopyTo(workshop);
+  return S_OK;
+}
+
+HRESULT KQCommunityPlatform_::Reserved1(void* /*unused*/) { return E_FAIL; }
+
+HRESULT KQCommunityPlatform_::GetAsynIOFrame(IAsynIOFrame** /*frame*/) { return E_NOTIMPL; }
+
+HRESULT KQCommunityPlatform_::Reserved2(void* /*unused*/) { return E_FAIL; }
+
+HRESULT KQCommunityPlatform_::GetHostObject(IUnknown** object) {
+  if (!object) return E_POINTER;
+  if (!hostObject_) return E_FAIL;
+  hostObject_.CopyTo(object);
+  return S_OK;
+}
+
+HRESULT KQCommunityPlatform_::GetShareSessionManager(IShareSessionManager** /*manager*/) {
+  return E_NOTIMPL;
+}
+
+HRESULT KQCommunityPlatform_::Reserved3(void* /*unused*/) { return E_FAIL; }
+
+HRESULT KQCommunityPlatform_::GetCacheManager(IKQCacheManager** /*manager*/) {
+  return E_NOTIMPL;
+}
+
+HRESULT KQCommunityPlatform_::CreateObject(const char16_t* interfaceName, std::uint32_t /*unused*/,
+                                           void** object) {
+  if (!interfaceName || !object) return E_POINTER;
+  const std::u16string_view name(interfaceName);
+  if (name == u"IXMLPackage" || name == u"IKQXmlElement" || name == u"IXMLPackageParser") {
+    return E_NOTIMPL;
+  }
+  return E_FAIL;
+}
+
+HRESULT KQCommunityPlatform_::GetLuaHost(IKQCPLuaHost** /*host*/) { return E_NOTIMPL; }
+
+}  // namespace Vantor::KQCP

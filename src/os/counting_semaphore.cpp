@@ -1,0 +1,74 @@
+// Futex-based counting semaphore. A releaser wakes every sleeper: with waits on several
+// semaphores at once, waking only one could pick a thread that then takes another semaphore.
+#include "os/counting_semaphore.h"
+
+#include <vector>
+
+namespace Vantor::KQCP::os {
+
+CountingSemaphore::CountingSemaphore(std::uint32_t initial, std::uint32_t maximum)
+    : state_(&own_), shared_(false) {
+  InitState(&own_, initial, maximum);
+}
+
+CountingSemaphore::CountingSemaphore(SemaphoreState* state, bool shared,
+                                     std::shared_ptr<void> keepAlive)
+    : state_(state), shared_(shared), keepAlive_(std::move(keepAlive)) {}
+
+void CountingSemaphore::InitState(SemaphoreState* state, std::uint32_t initial,
+                                  std::uint32_t maximum) {
+  state->count.store(initial);
+  state->maximum = maximum;
+  state->waiters.store(0);
+  state->reserved = 0;
+}
+
+bool CountingSemaphore::Release(std::uint32_t count, std::uint32_t* previous) {
+  std::uint32_t current = state_->count.load();
+  do {
+    if (count == 0 || count > state_->maximum || current > state_->maximum - count) return false;
+  } while (!state_->count.compare_exchange_weak(current, current + count));
+  if (previous) *previous = current;
+  if (state_->waiters.load() != 0) FutexWakeAll(&state_->count, shared_);
+  return true;
+}
+
+bool CountingSemaphore::TryAcquire() {
+  std::uint32_t current = state_->count.load();
+  while (current != 0) {
+    if (state_->count.compare_exchange_weak(current, current - 1)) return true;
+  }
+  return false;
+}
+
+bool CountingSemaphore::Wait(std::uint32_t milliseconds) {
+  CountingSemaphore* self = this;
+  return WaitAny(std::span<CountingSemaphore* const>(&self, 1), milliseconds) == 0;
+}
+
+int WaitAny(std::span<CountingSemaphore* const> semaphores, std::uint32_t milliseconds) {
+  const Deadline deadline = Deadline::After(milliseconds);
+  std::vector<FutexWaiter> waiters(semaphores.size());
+  for (;;) {
+    for (std::size_t i = 0; i < semaphores.size(); ++i) {
+      if (semaphores[i]->TryAcquire()) return static_cast<int>(i);
+    }
+    if (milliseconds == 0 || deadline.Passed()) return -1;
+    for (auto* s : semaphores) s->state_->waiters.fetch_add(1);
+    for (std::size_t i = 0; i < semaphores.size(); ++i) {
+      // Sleep only while every count is still 0; a release in between changes the word and the
+      // kernel returns at once.
+      waiters[i] = {&semaphores[i]->state_->count, 0, semaphores[i]->shared_};
+    }
+    FutexResult result = FutexWaitAny(waiters, deadline);
+    for (auto* s : semaphores) s->state_->waiters.fetch_sub(1);
+    if (result == FutexResult::kTimedOut) {
+      for (std::size_t i = 0; i < semaphores.size(); ++i) {
+        if (semaphores[i]->TryAcquire()) return static_cast<int>(i);
+      }
+      return -1;
+    }
+  }
+}
+
+}  // namespace Vantor::KQCP::os

@@ -1,0 +1,126 @@
+// The platform object: one object for racing callers, the singleton QueryInterface rules, Init
+// once, the host's two lookups in order, reserved slots. Every test runs in a fresh process.
+#include "core/platform.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+#include "com/object.h"
+#include "kqcp/asyn_host.h"
+#include "kqcp/platform.h"
+
+namespace Vantor::KQCP {
+namespace {
+
+IKQCommunityPlatform* Platform() {
+  IKQCommunityPlatform* platform = nullptr;
+  EXPECT_EQ(GetKQCommunityPlatform(&platform), S_OK);
+  return platform;
+}
+
+struct IHostThing : IUnknown {
+  static constexpr const GUID& kIid = IID_IPlatformHostObject;
+};
+
+class HostThing : public com::RefCounted<com::ComponentObject, IHostThing> {};
+
+// Records the identifiers asked for, answers the host-object lookup only.
+class RecordingHost : public com::RefCounted<com::ComponentObject, IPlatformHost> {
+ public:
+  HRESULT QueryHostInterface(REFIID iid, void** out) override {
+    asked.push_back(iid);
+    if (iid == IID_IPlatformHostObject) {
+      *out = static_cast<IHostThing*>(thing);
+      thing->AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  std::vector<GUID> asked;
+  HostThing* thing = com::MakeObject<HostThing>();
+  ~RecordingHost() override { thing->Release(); }
+};
+
+TEST(Platform, RacingCallersGetOneObject) {
+  std::vector<std::thread> threads;
+  std::vector<IKQCommunityPlatform*> seen(8);
+  for (int i = 0; i < 8; ++i) threads.emplace_back([&, i] { seen[i] = Platform(); });
+  for (auto& t : threads) t.join();
+  for (auto* p : seen) EXPECT_EQ(p, seen[0]);
+  ASSERT_NE(seen[0], nullptr);
+  EXPECT_EQ(GetKQCommunityPlatform(nullptr), E_POINTER);
+}
+
+TEST(Platform, QueryInterfaceAnswersOnlyItsOwnIdentifier) {
+  auto* platform = Platform();
+  void* out = reinterpret_cast<void*>(1);
+  EXPECT_EQ(platform->QueryInterface(IID_IUnknown, &out), E_NOINTERFACE);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(platform->QueryInterface(IID_IKQCommunityPlatform, &out), S_OK);
+  EXPECT_EQ(out, platform);
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(platform->AddRef(), 1u);
+    EXPECT_EQ(platform->Release(), 1u);
+  }
+  EXPECT_EQ(Platform(), platform);
+}
+
+TEST(Platform, InitTwiceFailsTheSecondTime) {
+  auto* platform = Platform();
+  EXPECT_EQ(platform->Init(nullptr), S_OK);
+  EXPECT_EQ(platform->Init(nullptr), E_FAIL);
+}
+
+TEST(Platform, NullHostLeavesNoHostObject) {
+  auto* platform = Platform();
+  ASSERT_EQ(platform->Init(nullptr), S_OK);
+  IUnknown* object = reinterpret_cast<IUnknown*>(1);
+  EXPECT_EQ(platform->GetHostObject(&object), E_FAIL);
+  EXPECT_EQ(object, reinterpret_cast<IUnknown*>(1));
+}
+
+TEST(Platform, HostLookupsArriveInOrderAndTheHostObjectIsHandedOut) {
+  auto* platform = Platform();
+  auto* host = com::MakeObject<RecordingHost>();
+  ASSERT_EQ(platform->Init(host), S_OK);
+  ASSERT_EQ(host->asked.size(), 2u);
+  EXPECT_EQ(host->asked[0], IID_IAsynIoHost);
+  EXPECT_EQ(host->asked[1], IID_IPlatformHostObject);
+  IUnknown* object = nullptr;
+  ASSERT_EQ(platform->GetHostObject(&object), S_OK);
+  EXPECT_EQ(object, static_cast<IHostThing*>(host->thing));
+  // The platform's reference, the caller's and the host's own.
+  EXPECT_EQ(host->thing->ReferenceCount(), 3);
+  object->Release();
+  // A second Init asks the host nothing.
+  EXPECT_EQ(platform->Init(host), E_FAIL);
+  EXPECT_EQ(host->asked.size(), 2u);
+  host->Release();
+}
+
+TEST(Platform, ReservedSlotsAlwaysFail) {
+  auto* platform = Platform();
+  int dummy = 0;
+  EXPECT_EQ(platform->Reserved1(&dummy), E_FAIL);
+  EXPECT_EQ(platform->Reserved2(nullptr), E_FAIL);
+  EXPECT_EQ(platform->Reserved3(&dummy), E_FAIL);
+}
+
+TEST(Platform, GetWorkshopBeforeInitFails) {
+  IWorkshop* workshop = reinterpret_cast<IWorkshop*>(1);
+  EXPECT_EQ(Platform()->GetWorkshop(&workshop), E_FAIL);
+  EXPECT_EQ(workshop, reinterpret_cast<IWorkshop*>(1));
+}
+
+TEST(Platform, CreateObjectRefusesUnknownNames) {
+  void* object = reinterpret_cast<void*>(1);
+  EXPECT_EQ(Platform()->CreateObject(u"ixmlpackage", 0, &object), E_FAIL);
+  EXPECT_EQ(Platform()->CreateObject(u"", 0, &object), E_FAIL);
+  EXPECT_EQ(object, reinterpret_cast<void*>(1));
+}
+
+}  // namespace
+}  // namespace Vantor::KQCP
