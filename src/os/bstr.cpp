@@ -15,8 +15,8 @@ KQCP_API BSTR SysAllocStringLen(const OLECHAR* text, std::uint32_t length) {
     return nullptr;
   }
   std::size_t bytes = static_cast<std::size_t>(length) * sizeof(OLECHAR);
-  auto* block = static_cast<unsigned char*>(
-      std::malloc(sizeof(std::uint32_t) + bytes + sizeof(OLECHAR)));
+  auto* block =
+      static_cast<unsigned char*>(std::malloc(sizeof(std::uint32_t) + bytes + sizeof(OLECHAR)));
   if (!block) return nullptr;
   auto byteLength = static_cast<std::uint32_t>(bytes);
   std::memcpy(block, &byteLength, sizeof byteLength);

@@ -70,8 +70,8 @@ FutexResult FutexWait(std::atomic<std::uint32_t>* word, std::uint32_t expected, 
                       const Deadline& deadline) {
   int op = FUTEX_WAIT_BITSET | (shared ? 0 : FUTEX_PRIVATE_FLAG);
   const timespec* timeout = deadline.infinite ? nullptr : &deadline.at;
-  long rc = syscall(SYS_futex, Address(word), op, expected, timeout, nullptr,
-                    FUTEX_BITSET_MATCH_ANY);
+  long rc =
+      syscall(SYS_futex, Address(word), op, expected, timeout, nullptr, FUTEX_BITSET_MATCH_ANY);
   return FromErrno(rc);
 }
 

@@ -66,8 +66,8 @@ bool WaitAll(std::span<const ThreadHandle* const> threads, std::uint32_t millise
   const Deadline deadline = Deadline::After(milliseconds);
   for (const ThreadHandle* thread : threads) {
     while (thread->ended_.load() == 0) {
-      if (milliseconds == 0 || FutexWait(&thread->ended_, 0, false, deadline) ==
-                                   FutexResult::kTimedOut) {
+      if (milliseconds == 0 ||
+          FutexWait(&thread->ended_, 0, false, deadline) == FutexResult::kTimedOut) {
         if (thread->ended_.load() == 0) return false;
       }
     }

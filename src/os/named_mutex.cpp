@@ -1,0 +1,60 @@
+// Named mutex: a process-shared, robust, recursive pthread mutex in the object's shared state.
+#include "os/named_mutex.h"
+
+#include <pthread.h>
+
+#include <cerrno>
+
+namespace Vantor::KQCP::os {
+namespace {
+
+pthread_mutex_t* MutexOf(const NamedObject& object) {
+  return static_cast<pthread_mutex_t*>(object.Data());
+}
+
+bool InitMutex(void* data, std::size_t size) {
+  if (size < sizeof(pthread_mutex_t)) return false;
+  pthread_mutexattr_t attributes;
+  pthread_mutexattr_init(&attributes);
+  pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED);
+  pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST);
+  pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
+  int rc = pthread_mutex_init(static_cast<pthread_mutex_t*>(data), &attributes);
+  pthread_mutexattr_destroy(&attributes);
+  return rc == 0;
+}
+
+}  // namespace
+
+std::unique_ptr<NamedMutexHandle> NamedMutexHandle::Create(const std::string& name,
+                                                           NamedResult* result) {
+  auto object =
+      NamedObject::Create(NamedKind::kMutex, name, sizeof(pthread_mutex_t), InitMutex, result);
+  if (!object) return nullptr;
+  return std::unique_ptr<NamedMutexHandle>(new NamedMutexHandle(std::move(object)));
+}
+
+std::unique_ptr<NamedMutexHandle> NamedMutexHandle::Open(const std::string& name,
+                                                         NamedResult* result) {
+  auto object = NamedObject::Open(NamedKind::kMutex, name, result);
+  if (!object) return nullptr;
+  if (object->Size() < sizeof(pthread_mutex_t)) {
+    *result = NamedResult::kFailed;
+    return nullptr;
+  }
+  return std::unique_ptr<NamedMutexHandle>(new NamedMutexHandle(std::move(object)));
+}
+
+LockResult NamedMutexHandle::Lock() {
+  int rc = pthread_mutex_lock(MutexOf(*object_));
+  if (rc == 0) return LockResult::kAcquired;
+  if (rc == EOWNERDEAD) {
+    pthread_mutex_consistent(MutexOf(*object_));
+    return LockResult::kAbandoned;
+  }
+  return LockResult::kFailed;
+}
+
+bool NamedMutexHandle::Unlock() { return pthread_mutex_unlock(MutexOf(*object_)) == 0; }
+
+}  // namespace Vantor::KQCP::os

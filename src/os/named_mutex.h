@@ -1,0 +1,30 @@
+// A named mutex shared between processes: recursive for the owning thread and robust, so a
+// mutex whose owner died is acquired by the next waiter, which learns it was abandoned.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "os/named_object.h"
+
+namespace Vantor::KQCP::os {
+
+enum class LockResult { kAcquired, kAbandoned, kFailed };
+
+class NamedMutexHandle {
+ public:
+  static std::unique_ptr<NamedMutexHandle> Create(const std::string& name, NamedResult* result);
+  static std::unique_ptr<NamedMutexHandle> Open(const std::string& name, NamedResult* result);
+
+  // Waits without a time limit. kAbandoned: the previous owner died holding it; the caller now
+  // owns it, and the data it guards may be half-written.
+  LockResult Lock();
+  bool Unlock();
+
+ private:
+  explicit NamedMutexHandle(std::shared_ptr<NamedObject> object) : object_(std::move(object)) {}
+
+  std::shared_ptr<NamedObject> object_;
+};
+
+}  // namespace Vantor::KQCP::os

@@ -1,0 +1,207 @@
+// Named objects over /dev/shm files with open-file-description locks. Byte 0: one shared lock
+// per live handle. Byte 1: an exclusive lock held only while a process creates, opens or closes.
+// Per-process fcntl locks would not do: they vanish when any descriptor of the file closes.
+#include "os/named_object.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+namespace Vantor::KQCP::os {
+namespace {
+
+constexpr const char* kDirectory = "/dev/shm/";
+constexpr off_t kHandleByte = 0;
+constexpr off_t kTransitionByte = 1;
+// Longest escaped name kept whole; longer ones keep a prefix and a hash of the full name.
+constexpr std::size_t kMaxEscaped = 180;
+
+const char* KindPrefix(NamedKind kind) {
+  switch (kind) {
+    case NamedKind::kSharedMemory:
+      return "kqcp.shm.";
+    case NamedKind::kMutex:
+      return "kqcp.mtx.";
+    case NamedKind::kSemaphore:
+      return "kqcp.sem.";
+  }
+  return "kqcp.obj.";
+}
+
+std::uint64_t Fnv1a(const std::string& text) {
+  std::uint64_t hash = 0xcbf29ce484222325ull;
+  for (unsigned char c : text) {
+    hash ^= c;
+    hash *= 0x100000001b3ull;
+  }
+  return hash;
+}
+
+// Letters, digits, '-' and '_' stand for themselves; every other byte becomes %XX.
+std::string EscapeName(const std::string& name) {
+  std::string out;
+  for (unsigned char c : name) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+        c == '_') {
+      out += static_cast<char>(c);
+    } else {
+      char escaped[4];
+      std::snprintf(escaped, sizeof escaped, "%%%02X", c);
+      out += escaped;
+    }
+  }
+  if (out.size() > kMaxEscaped) {
+    char hash[20];
+    std::snprintf(hash, sizeof hash, "#%016llx", static_cast<unsigned long long>(Fnv1a(name)));
+    out = out.substr(0, kMaxEscaped - 17) + hash;
+  }
+  return out;
+}
+
+bool SetLock(int fd, short type, off_t byte, bool wait) {
+  struct flock lock {};
+  lock.l_type = type;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = byte;
+  lock.l_len = 1;
+  for (;;) {
+    if (fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &lock) == 0) return true;
+    if (errno != EINTR) return false;
+  }
+}
+
+// True when an open file description other than fd's holds a lock on the handle byte.
+bool OthersHoldHandles(int fd) {
+  struct flock probe {};
+  probe.l_type = F_WRLCK;
+  probe.l_whence = SEEK_SET;
+  probe.l_start = kHandleByte;
+  probe.l_len = 1;
+  if (fcntl(fd, F_OFD_GETLK, &probe) != 0) return true;  // unsure: assume alive
+  return probe.l_type != F_UNLCK;
+}
+
+// True while fd's file is still the one the path names.
+bool StillLinked(int fd, const std::string& path) {
+  struct stat byFd {
+  }, byPath{};
+  if (fstat(fd, &byFd) != 0 || byFd.st_nlink == 0) return false;
+  if (stat(path.c_str(), &byPath) != 0) return false;
+  return byFd.st_ino == byPath.st_ino && byFd.st_dev == byPath.st_dev;
+}
+
+// Holds the transition lock of fd for one decision.
+class TransitionGuard {
+ public:
+  explicit TransitionGuard(int fd) : fd_(fd), held_(SetLock(fd, F_WRLCK, kTransitionByte, true)) {}
+  ~TransitionGuard() {
+    if (held_) SetLock(fd_, F_UNLCK, kTransitionByte, false);
+  }
+  TransitionGuard(const TransitionGuard&) = delete;
+  TransitionGuard& operator=(const TransitionGuard&) = delete;
+  bool Held() const { return held_; }
+
+ private:
+  int fd_;
+  bool held_;
+};
+
+}  // namespace
+
+std::string NamedObject::FilePath(NamedKind kind, const std::string& name) {
+  return std::string(kDirectory) + KindPrefix(kind) + EscapeName(name);
+}
+
+std::shared_ptr<NamedObject> NamedObject::Create(NamedKind kind, const std::string& name,
+                                                 std::size_t size, const Initializer& init,
+                                                 NamedResult* result) {
+  *result = NamedResult::kFailed;
+  if (size == 0) size = 1;  // a mapping needs at least one byte
+  const std::string path = FilePath(kind, name);
+  // A file unlinked by a closer between our open and our lock is retried with a fresh file.
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return nullptr;
+    std::shared_ptr<NamedObject> object(new NamedObject());
+    object->fd_ = fd;
+    object->name_ = name;
+    object->path_ = path;
+    TransitionGuard guard(fd);
+    if (!guard.Held()) return nullptr;
+    if (!StillLinked(fd, path)) continue;  // object's destructor closes fd
+    if (OthersHoldHandles(fd)) {
+      *result = NamedResult::kAlreadyExists;
+      return nullptr;
+    }
+    // New, or left behind by processes that are gone: start afresh.
+    if (ftruncate(fd, 0) != 0 || ftruncate(fd, static_cast<off_t>(size)) != 0) return nullptr;
+    void* data = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (data == MAP_FAILED) return nullptr;
+    object->data_ = data;
+    object->size_ = size;
+    if (init && !init(data, size)) return nullptr;
+    if (!SetLock(fd, F_RDLCK, kHandleByte, false)) return nullptr;
+    *result = NamedResult::kOk;
+    return object;
+  }
+  return nullptr;
+}
+
+std::shared_ptr<NamedObject> NamedObject::Open(NamedKind kind, const std::string& name,
+                                               NamedResult* result) {
+  *result = NamedResult::kNotFound;
+  const std::string path = FilePath(kind, name);
+  int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno != ENOENT) *result = NamedResult::kFailed;
+    return nullptr;
+  }
+  std::shared_ptr<NamedObject> object(new NamedObject());
+  object->fd_ = fd;
+  object->name_ = name;
+  object->path_ = path;
+  TransitionGuard guard(fd);
+  if (!guard.Held()) {
+    *result = NamedResult::kFailed;
+    return nullptr;
+  }
+  if (!StillLinked(fd, path) || !OthersHoldHandles(fd)) return nullptr;  // gone or stale
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || info.st_size <= 0) {
+    *result = NamedResult::kFailed;
+    return nullptr;
+  }
+  auto size = static_cast<std::size_t>(info.st_size);
+  void* data = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  if (data == MAP_FAILED || !SetLock(fd, F_RDLCK, kHandleByte, false)) {
+    if (data != MAP_FAILED) munmap(data, size);
+    *result = NamedResult::kFailed;
+    return nullptr;
+  }
+  object->data_ = data;
+  object->size_ = size;
+  *result = NamedResult::kOk;
+  return object;
+}
+
+NamedObject::~NamedObject() {
+  if (data_) munmap(data_, size_);
+  if (fd_ < 0) return;
+  {
+    TransitionGuard guard(fd_);
+    // The last handle removes the name; anyone who opened the file meanwhile finds it unlinked
+    // once they hold the transition lock, and treats the name as gone.
+    if (guard.Held() && !OthersHoldHandles(fd_) && StillLinked(fd_, path_)) {
+      unlink(path_.c_str());
+    }
+  }
+  close(fd_);
+}
+
+}  // namespace Vantor::KQCP::os

@@ -1,0 +1,60 @@
+// Named kernel objects with the lifetime of Windows names: a name exists exactly while some
+// live process holds a handle to it. Each object is a file in /dev/shm holding its shared
+// state; every handle holds a shared open-file-description lock on byte 0 of that file, which
+// the kernel drops when the process dies, so an unlocked file is a stale leftover. Create, Open
+// and Close decide under an exclusive lock on byte 1, so two racing creators never both win and
+// a stale file is taken over by the next Create and never seen by Open.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace Vantor::KQCP::os {
+
+enum class NamedKind { kSharedMemory, kMutex, kSemaphore };
+
+enum class NamedResult {
+  kOk,
+  kAlreadyExists,  // Create: a live process holds the name
+  kNotFound,       // Open: nobody holds the name
+  kFailed,         // a system call failed
+};
+
+class NamedObject {
+ public:
+  // Fills the new object's state while no other process can open it yet.
+  using Initializer = std::function<bool(void* data, std::size_t size)>;
+
+  // Brings the name into existence with size bytes of zeroed state; fails with kAlreadyExists
+  // when a live process holds it.
+  static std::shared_ptr<NamedObject> Create(NamedKind kind, const std::string& name,
+                                             std::size_t size, const Initializer& init,
+                                             NamedResult* result);
+  // Opens a name that a live process holds; the whole object is mapped.
+  static std::shared_ptr<NamedObject> Open(NamedKind kind, const std::string& name,
+                                           NamedResult* result);
+  // Closing the last handle of a name removes its file.
+  ~NamedObject();
+  NamedObject(const NamedObject&) = delete;
+  NamedObject& operator=(const NamedObject&) = delete;
+
+  void* Data() const { return data_; }
+  std::size_t Size() const { return size_; }
+  const std::string& Name() const { return name_; }
+
+  // The file that backs a name (for diagnostics and tests).
+  static std::string FilePath(NamedKind kind, const std::string& name);
+
+ private:
+  NamedObject() = default;
+
+  int fd_ = -1;
+  void* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::string name_;
+  std::string path_;
+};
+
+}  // namespace Vantor::KQCP::os

@@ -1,0 +1,36 @@
+// The named mutex holder and the four functions that fill a holder with a named mutex or
+// semaphore. Results: 0 success, -1 the holder already holds a handle, 2 failure (for Create
+// also: the name exists already; for Open: nobody holds the name).
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "base/semaphore.h"
+#include "os/named_mutex.h"
+
+namespace Vantor::KQCP {
+
+inline constexpr int kKernelObjectOk = 0;
+inline constexpr int kKernelObjectHeld = -1;
+inline constexpr int kKernelObjectFailed = 2;
+
+struct NamedMutex {
+  std::unique_ptr<os::NamedMutexHandle> handle;
+  std::string name;  // stays empty, as the holder never needs it
+
+  // Waits without a time limit; an abandoned mutex counts as acquired.
+  bool Lock() { return handle && handle->Lock() != os::LockResult::kFailed; }
+  void Unlock() {
+    if (handle) handle->Unlock();
+  }
+  void Close() { handle.reset(); }
+};
+
+int CreateNamedMutex(NamedMutex& holder, const std::string& name);
+int OpenNamedMutex(NamedMutex& holder, const std::string& name);
+int CreateNamedSemaphore(VEXO::System::Thread::Semaphore& holder, const std::string& name,
+                         std::uint32_t initial, std::uint32_t maximum);
+int OpenNamedSemaphore(VEXO::System::Thread::Semaphore& holder, const std::string& name);
+
+}  // namespace Vantor::KQCP

@@ -1,0 +1,54 @@
+// One view of a named shared mapping whose first 8 bytes are its header: capacity (bytes in
+// the data area, written once by the creator) and used (bytes of the data area holding data).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "os/shared_memory.h"
+
+namespace Vantor::KQCP {
+
+class ShareMapMemory {
+ public:
+  static constexpr std::uint32_t kHeaderSize = 8;
+  static constexpr std::uint32_t kNotOpen = 0xFFFFFFFFu;
+
+  ShareMapMemory() = default;
+  virtual ~ShareMapMemory();
+  ShareMapMemory(const ShareMapMemory&) = delete;
+  ShareMapMemory& operator=(const ShareMapMemory&) = delete;
+
+  // Fails when open already or when the name exists: creating never attaches to another
+  // process's mapping.
+  bool Create(const std::string& name, std::uint32_t capacity);
+  bool Open(const std::string& name);
+  bool Close();
+  bool IsOpen() const { return open_; }
+  bool IsCreator() const { return creator_; }
+  const std::string& Name() const { return name_; }
+
+  // The header fields, bounded by what is really mapped, so that a corrupt header never leads
+  // a caller outside the mapping. kNotOpen when closed.
+  std::uint32_t GetCapacity() const;
+  std::uint32_t GetUsedSize() const;
+  std::uint8_t* GetData() const { return data_; }
+
+  bool Append(const void* source, std::uint32_t length);
+  bool SetUsedSize(std::uint32_t length);
+
+ private:
+  std::uint32_t HeaderWord(int index) const;
+  void SetHeaderWord(int index, std::uint32_t value);
+  void Attach(std::unique_ptr<os::SharedMemory> mapping, const std::string& name, bool creator);
+
+  std::unique_ptr<os::SharedMemory> mapping_;
+  bool open_ = false;
+  bool creator_ = false;
+  std::string name_;
+  std::uint8_t* view_ = nullptr;
+  std::uint8_t* data_ = nullptr;
+};
+
+}  // namespace Vantor::KQCP

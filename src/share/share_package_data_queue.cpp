@@ -1,0 +1,218 @@
+// The shared record queue. Every offset and length read from the mapping is checked against
+// the mapping's real size before use: another process may have written anything there.
+#include "share/share_package_data_queue.h"
+
+#include <bit>
+#include <cstring>
+
+namespace Vantor::KQCP {
+namespace {
+
+static_assert(std::endian::native == std::endian::little, "the shared layout is little-endian");
+
+constexpr const char* kMutexSuffix = "_DQ_MUTEX";
+constexpr const char* kSemaphoreSuffix = "_DQ_SEMAPHONE";
+constexpr const char* kMapSuffix = "_DQ_MAPMEMORY";
+
+std::uint32_t Load32(const std::uint8_t* at) {
+  std::uint32_t value;
+  std::memcpy(&value, at, sizeof value);
+  return value;
+}
+
+void Store32(std::uint8_t* at, std::uint32_t value) { std::memcpy(at, &value, sizeof value); }
+
+// Serialises a record at out (which has room for its StoredLength bytes).
+void WriteRecord(std::uint8_t* out, const PackageRecord& record) {
+  std::memcpy(out, &record.type, 2);
+  out += 2;
+  for (const std::string* text : {&record.target, &record.sender, &record.session, &record.label}) {
+    Store32(out, static_cast<std::uint32_t>(text->size()));
+    out += 4;
+    if (!text->empty()) std::memcpy(out, text->data(), text->size());
+    out += text->size();
+  }
+  Store32(out, static_cast<std::uint32_t>(record.payloadLength));
+  out += 4;
+  if (record.payloadLength > 0) std::memcpy(out, record.payload, record.payloadLength);
+}
+
+// Parses the record at in, which may use at most bound bytes. Returns its length, or 0 when it
+// does not parse within the bound.
+std::uint32_t ReadRecord(const std::uint8_t* in, std::uint32_t bound, PackageRecord& record) {
+  std::uint32_t at = 0;
+  auto take = [&](std::uint32_t n) {
+    if (bound - at < n) return false;
+    at += n;
+    return true;
+  };
+  if (!take(2)) return 0;
+  std::memcpy(&record.type, in, 2);
+  for (std::string* text : {&record.target, &record.sender, &record.session, &record.label}) {
+    if (!take(4)) return 0;
+    auto length = static_cast<std::int32_t>(Load32(in + at - 4));
+    if (length < 0 || static_cast<std::uint32_t>(length) > PackageRecord::kMaxStringLength ||
+        !take(static_cast<std::uint32_t>(length))) {
+      return 0;
+    }
+    text->assign(reinterpret_cast<const char*>(in + at - length), length);
+  }
+  if (!take(4)) return 0;
+  auto payloadLength = static_cast<std::int32_t>(Load32(in + at - 4));
+  if (payloadLength < 0 || !take(static_cast<std::uint32_t>(payloadLength))) return 0;
+  record.payloadLength = payloadLength;
+  record.payload = in + at - payloadLength;
+  return at;
+}
+
+}  // namespace
+
+std::uint32_t PackageRecord::StoredLength() const {
+  std::uint64_t total = kFixedBytes;
+  for (const std::string* text : {&target, &sender, &session, &label}) {
+    if (text->size() > kMaxStringLength) return 0;
+    total += text->size();
+  }
+  if (payloadLength < 0 || (payloadLength > 0 && !payload)) return 0;
+  total += static_cast<std::uint32_t>(payloadLength);
+  return total > 0xFFFFFFFFu ? 0 : static_cast<std::uint32_t>(total);
+}
+
+SharePackageDataQueue::~SharePackageDataQueue() { CloseHandles(); }
+
+void SharePackageDataQueue::CloseHandles() {
+  map_.Close();
+  semaphore_.Close();
+  mutex_.Close();
+  open_ = false;
+}
+
+bool SharePackageDataQueue::Establish(const std::string& name, bool create) {
+  if (open_) return false;
+  open_ = true;
+  name_ = name;
+  const int mutexResult = create ? CreateNamedMutex(mutex_, name + kMutexSuffix)
+                                 : OpenNamedMutex(mutex_, name + kMutexSuffix);
+  if (mutexResult != kKernelObjectOk) {
+    CloseHandles();
+    return false;
+  }
+  mutex_.Lock();
+  bool ok = create ? CreateNamedSemaphore(semaphore_, name + kSemaphoreSuffix, 0, kMaxPending) ==
+                         kKernelObjectOk
+                   : OpenNamedSemaphore(semaphore_, name + kSemaphoreSuffix) == kKernelObjectOk;
+  ok = ok && (create ? map_.Create(name + kMapSuffix, kCapacity) : map_.Open(name + kMapSuffix));
+  ok = ok && map_.GetCapacity() >= kQueueHeaderSize;
+  if (ok && create) WriteOffsets({0, 0, 0, AreaSize() - 1});
+  mutex_.Unlock();
+  if (!ok) {
+    // Leave nothing half-made behind: the names go with our handles.
+    CloseHandles();
+    return false;
+  }
+  creator_ = create;
+  return true;
+}
+
+bool SharePackageDataQueue::Create(const std::string& name) { return Establish(name, true); }
+
+bool SharePackageDataQueue::Open(const std::string& name) { return Establish(name, false); }
+
+bool SharePackageDataQueue::Close() {
+  if (!open_) return false;
+  mutex_.Lock();
+  map_.Close();
+  open_ = false;
+  mutex_.Unlock();
+  return true;
+}
+
+int SharePackageDataQueue::Lock() {
+  if (!open_) return -1;
+  mutex_.Lock();
+  return 0;
+}
+
+int SharePackageDataQueue::Unlock() {
+  if (!open_) return -1;
+  mutex_.Unlock();
+  return 0;
+}
+
+std::uint32_t SharePackageDataQueue::AreaSize() const {
+  return map_.GetCapacity() - kQueueHeaderSize;
+}
+
+std::uint8_t* SharePackageDataQueue::Area() const { return map_.GetData() + kQueueHeaderSize; }
+
+SharePackageDataQueue::Offsets SharePackageDataQueue::ReadOffsets() const {
+  const std::uint8_t* header = map_.GetData();
+  return {Load32(header), Load32(header + 4), Load32(header + 8), Load32(header + 12)};
+}
+
+void SharePackageDataQueue::WriteOffsets(const Offsets& offsets) {
+  std::uint8_t* header = map_.GetData();
+  Store32(header, offsets.count);
+  Store32(header + 4, offsets.read);
+  Store32(header + 8, offsets.write);
+  Store32(header + 12, offsets.end);
+}
+
+std::uint32_t SharePackageDataQueue::GetCount() const {
+  return open_ && map_.IsOpen() ? ReadOffsets().count : 0;
+}
+
+std::uint32_t SharePackageDataQueue::Push(const PackageRecord& record) {
+  if (!open_ || !map_.IsOpen()) return 0;
+  const std::uint32_t length = record.StoredLength();
+  const std::uint32_t area = AreaSize();
+  Offsets at = ReadOffsets();
+  if (length == 0 || length > area || at.read > area || at.write > area) return 0;
+  std::uint32_t place;
+  if (at.read > at.write) {
+    // Wrapped: the writer must stay strictly behind the reader.
+    if (length >= at.read - at.write) return 0;
+    place = at.write;
+    at.write += length;
+  } else if (area - at.write >= length) {
+    place = at.write;
+    at.write += length;
+    at.end = area - 1;
+  } else if (length < at.read) {
+    place = 0;
+    at.end = at.write;
+    at.write = length;
+  } else {
+    return 0;
+  }
+  WriteRecord(Area() + place, record);
+  at.count += 1;
+  WriteOffsets(at);
+  semaphore_.Release(1);  // at the maximum the record stays stored without a wake-up
+  return length;
+}
+
+bool SharePackageDataQueue::Pop(PackageRecord& record) {
+  if (!open_ || !map_.IsOpen()) return false;
+  const std::uint32_t area = AreaSize();
+  Offsets at = ReadOffsets();
+  if (at.count == 0 || at.read > area || at.write > area || at.end > area) return false;
+  std::uint32_t read = at.read;
+  if (read > at.write && read >= at.end) read = 0;  // follow the writer's wrap
+  // Valid data ends at W while the reader is below the writer, and at E in the upper region
+  // after a wrap. Bounding by W (rather than the stored E = C - 1) lets a record that ends
+  // exactly at the end of the area be read whole.
+  const std::uint32_t bound = read <= at.write ? at.write - read : at.end - read;
+  PackageRecord parsed;
+  const std::uint32_t length = ReadRecord(Area() + read, bound, parsed);
+  if (length == 0) return false;
+  std::uint32_t next = read + length;
+  if (read > at.write && next >= at.end) next = 0;
+  at.read = next;
+  at.count -= 1;
+  WriteOffsets(at);
+  record = std::move(parsed);
+  return true;
+}
+
+}  // namespace Vantor::KQCP

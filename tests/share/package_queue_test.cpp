@@ -1,0 +1,280 @@
+// The shared record queue: exact bytes, wrap-around and the reader following it, full-queue
+// rules, corrupt records, and delivery from another process.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "share/share_map_memory.h"
+#include "share/share_package_data_queue.h"
+#include "support/child_process.h"
+#include "support/temp_dir.h"
+
+namespace Vantor::KQCP {
+namespace {
+
+constexpr std::uint32_t kArea = SharePackageDataQueue::kCapacity - 16;
+
+struct Header {
+  std::uint32_t count, read, write, end;
+};
+
+// Owns a queue and a second view of its mapping for looking at the raw bytes.
+class QueueFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    name_ = kqcp_test::UniqueName("queue");
+    ASSERT_TRUE(queue_.Create(name_));
+    ASSERT_TRUE(raw_.Open(name_ + "_DQ_MAPMEMORY"));
+  }
+  Header ReadHeader() const {
+    Header h;
+    std::memcpy(&h, raw_.GetData(), sizeof h);
+    return h;
+  }
+  std::uint8_t* Area() const { return raw_.GetData() + 16; }
+  std::uint32_t Push(std::int32_t payloadLength, std::uint8_t fill,
+                     const std::string& label = "L") {
+    payload_.assign(static_cast<std::size_t>(payloadLength), fill);
+    PackageRecord record;
+    record.label = label;
+    record.payloadLength = payloadLength;
+    record.payload = payload_.data();
+    queue_.Lock();
+    std::uint32_t written = queue_.Push(record);
+    queue_.Unlock();
+    return written;
+  }
+  // Pops one record and checks that its payload is length bytes of fill.
+  bool PopExpect(std::int32_t length, std::uint8_t fill) {
+    queue_.Lock();
+    PackageRecord record;
+    bool ok = queue_.Pop(record);
+    bool match = ok && record.payloadLength == length &&
+                 std::all_of(record.payload, record.payload + length,
+                             [&](std::uint8_t b) { return b == fill; });
+    queue_.Unlock();
+    return match;
+  }
+  // Payload length that makes a record with a one-byte label exactly total bytes long.
+  static std::int32_t PayloadFor(std::uint32_t total) {
+    return static_cast<std::int32_t>(total - 23);
+  }
+
+  std::string name_;
+  SharePackageDataQueue queue_;
+  ShareMapMemory raw_;
+  std::vector<std::uint8_t> payload_;
+};
+
+TEST_F(QueueFixture, NewQueueIsEmptyWithEndMarkAtTheLastByte) {
+  Header h = ReadHeader();
+  EXPECT_EQ(h.count, 0u);
+  EXPECT_EQ(h.read, 0u);
+  EXPECT_EQ(h.write, 0u);
+  EXPECT_EQ(h.end, kArea - 1);
+  queue_.Lock();
+  PackageRecord record;
+  EXPECT_FALSE(queue_.Pop(record));
+  queue_.Unlock();
+  SharePackageDataQueue closed;
+  EXPECT_EQ(closed.Push(record), 0u);
+  EXPECT_EQ(closed.Lock(), -1);
+}
+
+TEST_F(QueueFixture, MessageRecordHasTheExactBytes) {
+  const std::uint8_t payload[12] = {1, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0};
+  PackageRecord record;
+  record.target = "ab";
+  record.session = "s";
+  record.label = "Message.";
+  record.payloadLength = 12;
+  record.payload = payload;
+  queue_.Lock();
+  ASSERT_EQ(queue_.Push(record), 45u);
+  queue_.Unlock();
+  const std::uint8_t expected[] = {
+      0x0A, 0,   2,   0,   0,   0,   'a', 'b', 0, 0, 0, 0, 1, 0, 0, 0, 's', 8, 0, 0, 0, 'M', 'e',
+      's',  's', 'a', 'g', 'e', '.', 12,  0,   0, 0, 1, 0, 0, 0, 2, 0, 0,   0, 3, 0, 0, 0};
+  static_assert(sizeof expected == 45);
+  EXPECT_EQ(std::memcmp(Area(), expected, 45), 0);
+  Header h = ReadHeader();
+  EXPECT_EQ(h.count, 1u);
+  EXPECT_EQ(h.write, 45u);
+
+  queue_.Lock();
+  PackageRecord popped;
+  ASSERT_TRUE(queue_.Pop(popped));
+  EXPECT_EQ(popped.type, 10);
+  EXPECT_EQ(popped.target, "ab");
+  EXPECT_EQ(popped.sender, "");
+  EXPECT_EQ(popped.session, "s");
+  EXPECT_EQ(popped.label, "Message.");
+  ASSERT_EQ(popped.payloadLength, 12);
+  EXPECT_EQ(std::memcmp(popped.payload, payload, 12), 0);
+  queue_.Unlock();
+}
+
+TEST_F(QueueFixture, EmptyRecordIs22Bytes) {
+  queue_.Lock();
+  EXPECT_EQ(queue_.Push(PackageRecord{}), 22u);
+  PackageRecord popped;
+  popped.label = "stale";
+  EXPECT_TRUE(queue_.Pop(popped));
+  EXPECT_TRUE(popped.label.empty());
+  EXPECT_EQ(popped.payloadLength, 0);
+  EXPECT_EQ(queue_.GetCount(), 0u);
+  queue_.Unlock();
+}
+
+TEST_F(QueueFixture, WriterWrapsAndTheReaderFollows) {
+  constexpr std::uint32_t kRecord = 65536;
+  for (std::uint8_t i = 0; i < 3; ++i) ASSERT_EQ(Push(PayloadFor(kRecord), i), kRecord);
+  for (std::uint8_t i = 0; i < 3; ++i) ASSERT_TRUE(PopExpect(PayloadFor(kRecord), i));
+  // The fourth does not fit above 196608: it goes to offset 0 and E keeps the old W.
+  ASSERT_EQ(Push(PayloadFor(kRecord), 7), kRecord);
+  Header h = ReadHeader();
+  EXPECT_EQ(h.end, 3 * kRecord);
+  EXPECT_EQ(h.write, kRecord);
+  EXPECT_TRUE(PopExpect(PayloadFor(kRecord), 7));
+  EXPECT_EQ(ReadHeader().read, kRecord);
+}
+
+TEST_F(QueueFixture, RecordEndingExactlyAtTheEndOfTheAreaIsReadWhole) {
+  ASSERT_EQ(Push(PayloadFor(65536), 1), 65536u);
+  ASSERT_EQ(Push(PayloadFor(kArea - 65536), 2), kArea - 65536);
+  EXPECT_EQ(ReadHeader().write, kArea);
+  EXPECT_TRUE(PopExpect(PayloadFor(65536), 1));
+  EXPECT_TRUE(PopExpect(PayloadFor(kArea - 65536), 2));
+  // The next record wraps to 0 and is read from there.
+  ASSERT_EQ(Push(100, 3), 123u);
+  EXPECT_EQ(ReadHeader().end, kArea);
+  EXPECT_TRUE(PopExpect(100, 3));
+}
+
+TEST_F(QueueFixture, WriterNeverCatchesUpWithTheReader) {
+  constexpr std::uint32_t kRecord = 65536;
+  for (std::uint8_t i = 0; i < 3; ++i) ASSERT_EQ(Push(PayloadFor(kRecord), i), kRecord);
+  ASSERT_TRUE(PopExpect(PayloadFor(kRecord), 0));
+  ASSERT_TRUE(PopExpect(PayloadFor(kRecord), 1));    // R = 131072
+  ASSERT_EQ(Push(PayloadFor(kRecord), 3), kRecord);  // wraps: W = 65536
+  // A record ending exactly at R is refused; one byte shorter fits.
+  EXPECT_EQ(Push(PayloadFor(kRecord), 4), 0u);
+  EXPECT_EQ(Push(PayloadFor(kRecord - 1), 5), kRecord - 1);
+  EXPECT_EQ(Push(0, 6), 0u);  // now full
+  EXPECT_TRUE(PopExpect(PayloadFor(kRecord), 2));
+  EXPECT_TRUE(PopExpect(PayloadFor(kRecord), 3));
+  EXPECT_TRUE(PopExpect(PayloadFor(kRecord - 1), 5));
+  EXPECT_EQ(ReadHeader().count, 0u);
+}
+
+TEST_F(QueueFixture, UnstorableRecordsAreRefused) {
+  PackageRecord record;
+  record.label.assign(65537, 'x');
+  queue_.Lock();
+  EXPECT_EQ(queue_.Push(record), 0u);
+  record.label.clear();
+  record.payloadLength = -1;
+  EXPECT_EQ(queue_.Push(record), 0u);
+  record.payloadLength = static_cast<std::int32_t>(kArea);  // larger than the area
+  std::vector<std::uint8_t> big(kArea);
+  record.payload = big.data();
+  EXPECT_EQ(queue_.Push(record), 0u);
+  queue_.Unlock();
+  EXPECT_EQ(ReadHeader().count, 0u);
+}
+
+TEST_F(QueueFixture, CorruptRecordsFailThePopAndLeaveTheQueue) {
+  struct Case {
+    const char* what;
+    std::int32_t labelLength;
+    std::uint32_t write;
+  } cases[] = {
+      {"string longer than 65536", 65537, 70000},
+      {"negative string length", -5, 100},
+      {"string past the end of valid data", 200, 100},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_EQ(Push(10, 1), 33u);
+    Header before = ReadHeader();
+    // The label length field sits after the type and three empty strings.
+    std::memcpy(Area() + before.read + 2 + 12, &c.labelLength, 4);
+    Header patched = before;
+    patched.write = c.write;
+    std::memcpy(raw_.GetData(), &patched, sizeof patched);
+    queue_.Lock();
+    PackageRecord record;
+    EXPECT_FALSE(queue_.Pop(record));
+    queue_.Unlock();
+    Header after = ReadHeader();
+    EXPECT_EQ(after.count, before.count);
+    EXPECT_EQ(after.read, before.read);
+    // Reset for the next case.
+    Header empty{0, 0, 0, kArea - 1};
+    std::memcpy(raw_.GetData(), &empty, sizeof empty);
+  }
+  Header wild{1, kArea + 5, 0, kArea - 1};
+  std::memcpy(raw_.GetData(), &wild, sizeof wild);
+  queue_.Lock();
+  PackageRecord record;
+  EXPECT_FALSE(queue_.Pop(record));
+  EXPECT_EQ(queue_.Push(record), 0u);
+  queue_.Unlock();
+}
+
+KQCP_CHILD(DeliverRecords) {
+  const int count = std::stoi(args[1]);
+  for (int i = 0; i < count; ++i) {
+    SharePackageDataQueue queue;
+    if (!queue.Open(args[0])) return 1;
+    PackageRecord record;
+    record.sender = "child";
+    record.label = "Message.";
+    const std::int32_t value = i;
+    record.payloadLength = 4;
+    record.payload = reinterpret_cast<const std::uint8_t*>(&value);
+    queue.Lock();
+    std::uint32_t written = queue.Push(record);
+    queue.Unlock();
+    queue.Close();
+    if (written != 39) return 2;
+  }
+  return 0;
+}
+
+TEST_F(QueueFixture, RecordsDeliveredByAnotherProcessWakeTheOwnerInOrder) {
+  kqcp_test::ChildProcess writer("DeliverRecords", {name_, "50"});
+  for (std::int32_t i = 0; i < 50; ++i) {
+    ASSERT_TRUE(queue_.GetSignal()->Wait(10000)) << i;
+    queue_.Lock();
+    PackageRecord record;
+    ASSERT_TRUE(queue_.Pop(record));
+    std::int32_t value = -1;
+    std::memcpy(&value, record.payload, 4);
+    EXPECT_EQ(value, i);
+    EXPECT_EQ(record.sender, "child");
+    queue_.Unlock();
+  }
+  EXPECT_EQ(writer.Wait(), 0);
+}
+
+TEST(PackageQueue, CreateAndOpenFollowTheOwner) {
+  const std::string name = kqcp_test::UniqueName("owner");
+  SharePackageDataQueue writer;
+  EXPECT_FALSE(writer.Open(name));
+  {
+    SharePackageDataQueue owner, rival;
+    ASSERT_TRUE(owner.Create(name));
+    EXPECT_TRUE(owner.IsCreator());
+    EXPECT_FALSE(rival.Create(name));
+    ASSERT_TRUE(writer.Open(name));
+    EXPECT_FALSE(writer.IsCreator());
+    writer.Close();
+  }
+  SharePackageDataQueue late;
+  EXPECT_FALSE(late.Open(name));
+}
+
+}  // namespace
+}  // namespace Vantor::KQCP
