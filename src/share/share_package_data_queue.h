@@ -50,6 +50,10 @@ class SharePackageDataQueue {
 
   bool IsOpen() const { return open_; }
   bool IsCreator() const { return creator_; }
+  // The record area in this object's view; what Pop hands out lies inside it.
+  std::uint8_t* Area() const;
+  // Size of the record area, bounded by the real mapping.
+  std::uint32_t AreaSize() const;
 
  private:
   struct Offsets {
@@ -57,9 +61,6 @@ class SharePackageDataQueue {
   };
   bool Establish(const std::string& name, bool create);
   void CloseHandles();
-  // Size of the record area, bounded by the real mapping.
-  std::uint32_t AreaSize() const;
-  std::uint8_t* Area() const;
   Offsets ReadOffsets() const;
   void WriteOffsets(const Offsets& offsets);
 
