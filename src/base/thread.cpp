@@ -10,13 +10,17 @@ Thread::~Thread() = default;
 
 std::uint32_t Thread::Start(bool runNow) {
   startFlag_ = runNow;
-  auto handle =
-      Vantor::KQCP::os::ThreadHandle::Start([this] { return ThreadProc(this); }, !runNow);
+  // Created suspended and resumed only after the flags are set, so a short Run cannot end
+  // before Start marks the thread running and leave the flag set for good.
+  auto handle = Vantor::KQCP::os::ThreadHandle::Start([this] { return ThreadProc(this); }, true);
   if (!handle) return kStartFailed;
   threadId_ = handle->Id();
   handle_ = std::move(handle);
   created_ = true;
-  if (runNow) running_ = true;
+  if (runNow) {
+    running_ = true;
+    handle_->Resume();
+  }
   return 0;
 }
 
