@@ -35,8 +35,8 @@ std::unique_ptr<NamedMutexHandle> NamedMutexHandle::Create(const std::string& na
 }
 
 std::unique_ptr<NamedMutexHandle> NamedMutexHandle::Open(const std::string& name,
-                                                         NamedResult* result) {
-  auto object = NamedObject::Open(NamedKind::kMutex, name, result);
+                                                         NamedResult* result, bool holdName) {
+  auto object = NamedObject::Open(NamedKind::kMutex, name, result, holdName);
   if (!object) return nullptr;
   if (object->Size() < sizeof(pthread_mutex_t)) {
     *result = NamedResult::kFailed;

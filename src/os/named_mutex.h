@@ -14,7 +14,8 @@ enum class LockResult { kAcquired, kAbandoned, kFailed };
 class NamedMutexHandle {
  public:
   static std::unique_ptr<NamedMutexHandle> Create(const std::string& name, NamedResult* result);
-  static std::unique_ptr<NamedMutexHandle> Open(const std::string& name, NamedResult* result);
+  static std::unique_ptr<NamedMutexHandle> Open(const std::string& name, NamedResult* result,
+                                                bool holdName = true);
 
   // Waits without a time limit. kAbandoned: the previous owner died holding it; the caller now
   // owns it, and the data it guards may be half-written.

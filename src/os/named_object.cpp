@@ -139,14 +139,22 @@ std::shared_ptr<NamedObject> NamedObject::Create(NamedKind kind, const std::stri
       *result = NamedResult::kAlreadyExists;
       return nullptr;
     }
-    // New, or left behind by processes that are gone: start afresh.
-    if (ftruncate(fd, 0) != 0 || ftruncate(fd, static_cast<off_t>(size)) != 0) return nullptr;
+    struct stat info {};
+    if (fstat(fd, &info) != 0) return nullptr;
+    if (info.st_size != 0) {
+      // Left behind by processes that are gone. A fresh file rather than the old one, so that
+      // a sender still mapping the old file can tell the new object from it.
+      unlink(path.c_str());
+      continue;
+    }
+    if (ftruncate(fd, static_cast<off_t>(size)) != 0) return nullptr;
     void* data = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     if (data == MAP_FAILED) return nullptr;
     object->data_ = data;
     object->size_ = size;
     if (init && !init(data, size)) return nullptr;
     if (!SetLock(fd, F_RDLCK, kHandleByte, false)) return nullptr;
+    object->holdsName_ = true;
     *result = NamedResult::kOk;
     return object;
   }
@@ -154,7 +162,7 @@ std::shared_ptr<NamedObject> NamedObject::Create(NamedKind kind, const std::stri
 }
 
 std::shared_ptr<NamedObject> NamedObject::Open(NamedKind kind, const std::string& name,
-                                               NamedResult* result) {
+                                               NamedResult* result, bool holdName) {
   *result = NamedResult::kNotFound;
   const std::string path = FilePath(kind, name);
   int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
@@ -179,21 +187,29 @@ std::shared_ptr<NamedObject> NamedObject::Open(NamedKind kind, const std::string
   }
   auto size = static_cast<std::size_t>(info.st_size);
   void* data = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-  if (data == MAP_FAILED || !SetLock(fd, F_RDLCK, kHandleByte, false)) {
-    if (data != MAP_FAILED) munmap(data, size);
+  if (data == MAP_FAILED) {
     *result = NamedResult::kFailed;
     return nullptr;
   }
   object->data_ = data;
   object->size_ = size;
+  if (holdName) {
+    if (!SetLock(fd, F_RDLCK, kHandleByte, false)) {
+      *result = NamedResult::kFailed;
+      return nullptr;
+    }
+    object->holdsName_ = true;
+  }
   *result = NamedResult::kOk;
   return object;
 }
 
+bool NamedObject::IsAlive() const { return fd_ >= 0 && OthersHoldHandles(fd_); }
+
 NamedObject::~NamedObject() {
   if (data_) munmap(data_, size_);
   if (fd_ < 0) return;
-  {
+  if (holdsName_) {
     TransitionGuard guard(fd_);
     // The last handle removes the name; anyone who opened the file meanwhile finds it unlinked
     // once they hold the transition lock, and treats the name as gone.

@@ -32,13 +32,19 @@ class NamedObject {
   static std::shared_ptr<NamedObject> Create(NamedKind kind, const std::string& name,
                                              std::size_t size, const Initializer& init,
                                              NamedResult* result);
-  // Opens a name that a live process holds; the whole object is mapped.
+  // Opens a name that a live process holds; the whole object is mapped. With holdName false
+  // the object is mapped without holding the name: the name goes when its holders close,
+  // whatever this object does, and IsAlive tells whether that has happened.
   static std::shared_ptr<NamedObject> Open(NamedKind kind, const std::string& name,
-                                           NamedResult* result);
+                                           NamedResult* result, bool holdName = true);
   // Closing the last handle of a name removes its file.
   ~NamedObject();
   NamedObject(const NamedObject&) = delete;
   NamedObject& operator=(const NamedObject&) = delete;
+
+  // True while some handle other than this object holds the name of this very object (a name
+  // re-created after its holders went is a different object). One system call.
+  bool IsAlive() const;
 
   void* Data() const { return data_; }
   std::size_t Size() const { return size_; }
@@ -51,6 +57,7 @@ class NamedObject {
   NamedObject() = default;
 
   int fd_ = -1;
+  bool holdsName_ = false;
   void* data_ = nullptr;
   std::size_t size_ = 0;
   std::string name_;

@@ -23,9 +23,9 @@ std::unique_ptr<CountingSemaphore> CreateNamedSemaphore(const std::string& name,
   return std::make_unique<CountingSemaphore>(state, true, std::move(object));
 }
 
-std::unique_ptr<CountingSemaphore> OpenNamedSemaphore(const std::string& name,
-                                                      NamedResult* result) {
-  auto object = NamedObject::Open(NamedKind::kSemaphore, name, result);
+std::unique_ptr<CountingSemaphore> OpenNamedSemaphore(const std::string& name, NamedResult* result,
+                                                      bool holdName) {
+  auto object = NamedObject::Open(NamedKind::kSemaphore, name, result, holdName);
   if (!object) return nullptr;
   if (object->Size() < sizeof(SemaphoreState)) {
     *result = NamedResult::kFailed;

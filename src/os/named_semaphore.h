@@ -14,6 +14,7 @@ namespace Vantor::KQCP::os {
 std::unique_ptr<CountingSemaphore> CreateNamedSemaphore(const std::string& name,
                                                         std::uint32_t initial,
                                                         std::uint32_t maximum, NamedResult* result);
-std::unique_ptr<CountingSemaphore> OpenNamedSemaphore(const std::string& name, NamedResult* result);
+std::unique_ptr<CountingSemaphore> OpenNamedSemaphore(const std::string& name, NamedResult* result,
+                                                      bool holdName = true);
 
 }  // namespace Vantor::KQCP::os

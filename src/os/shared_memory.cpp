@@ -10,8 +10,9 @@ std::unique_ptr<SharedMemory> SharedMemory::Create(const std::string& name, std:
   return std::unique_ptr<SharedMemory>(new SharedMemory(std::move(object)));
 }
 
-std::unique_ptr<SharedMemory> SharedMemory::Open(const std::string& name, NamedResult* result) {
-  auto object = NamedObject::Open(NamedKind::kSharedMemory, name, result);
+std::unique_ptr<SharedMemory> SharedMemory::Open(const std::string& name, NamedResult* result,
+                                                 bool holdName) {
+  auto object = NamedObject::Open(NamedKind::kSharedMemory, name, result, holdName);
   if (!object) return nullptr;
   return std::unique_ptr<SharedMemory>(new SharedMemory(std::move(object)));
 }

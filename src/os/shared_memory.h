@@ -14,8 +14,10 @@ class SharedMemory {
   // size zeroed bytes under a new name.
   static std::unique_ptr<SharedMemory> Create(const std::string& name, std::size_t size,
                                               NamedResult* result);
-  // The whole object as its creator made it.
-  static std::unique_ptr<SharedMemory> Open(const std::string& name, NamedResult* result);
+  // The whole object as its creator made it; see NamedObject::Open for holdName.
+  static std::unique_ptr<SharedMemory> Open(const std::string& name, NamedResult* result,
+                                            bool holdName = true);
+  bool IsAlive() const { return object_->IsAlive(); }
 
   void* Data() const { return object_->Data(); }
   std::size_t Size() const { return object_->Size(); }

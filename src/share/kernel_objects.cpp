@@ -12,10 +12,10 @@ int CreateNamedMutex(NamedMutex& holder, const std::string& name) {
   return holder.handle ? kKernelObjectOk : kKernelObjectFailed;
 }
 
-int OpenNamedMutex(NamedMutex& holder, const std::string& name) {
+int OpenNamedMutex(NamedMutex& holder, const std::string& name, bool holdName) {
   if (holder.handle) return kKernelObjectHeld;
   os::NamedResult result{};
-  holder.handle = os::NamedMutexHandle::Open(name, &result);
+  holder.handle = os::NamedMutexHandle::Open(name, &result, holdName);
   return holder.handle ? kKernelObjectOk : kKernelObjectFailed;
 }
 
@@ -29,10 +29,11 @@ int CreateNamedSemaphore(VEXO::System::Thread::Semaphore& holder, const std::str
   return kKernelObjectOk;
 }
 
-int OpenNamedSemaphore(VEXO::System::Thread::Semaphore& holder, const std::string& name) {
+int OpenNamedSemaphore(VEXO::System::Thread::Semaphore& holder, const std::string& name,
+                       bool holdName) {
   if (holder.Handle()) return kKernelObjectHeld;
   os::NamedResult result{};
-  auto semaphore = os::OpenNamedSemaphore(name, &result);
+  auto semaphore = os::OpenNamedSemaphore(name, &result, holdName);
   if (!semaphore) return kKernelObjectFailed;
   holder.Attach(std::move(semaphore));
   return kKernelObjectOk;

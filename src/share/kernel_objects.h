@@ -1,6 +1,7 @@
 // The named mutex holder and the four functions that fill a holder with a named mutex or
 // semaphore. Results: 0 success, -1 the holder already holds a handle, 2 failure (for Create
-// also: the name exists already; for Open: nobody holds the name).
+// also: the name exists already; for Open: nobody holds the name). Opening with holdName false
+// uses the object without keeping its name alive.
 #pragma once
 
 #include <memory>
@@ -28,9 +29,10 @@ struct NamedMutex {
 };
 
 int CreateNamedMutex(NamedMutex& holder, const std::string& name);
-int OpenNamedMutex(NamedMutex& holder, const std::string& name);
+int OpenNamedMutex(NamedMutex& holder, const std::string& name, bool holdName = true);
 int CreateNamedSemaphore(VEXO::System::Thread::Semaphore& holder, const std::string& name,
                          std::uint32_t initial, std::uint32_t maximum);
-int OpenNamedSemaphore(VEXO::System::Thread::Semaphore& holder, const std::string& name);
+int OpenNamedSemaphore(VEXO::System::Thread::Semaphore& holder, const std::string& name,
+                       bool holdName = true);
 
 }  // namespace Vantor::KQCP

@@ -29,10 +29,10 @@ bool ShareMapMemory::Create(const std::string& name, std::uint32_t capacity) {
   return true;
 }
 
-bool ShareMapMemory::Open(const std::string& name) {
+bool ShareMapMemory::Open(const std::string& name, bool holdName) {
   if (open_) return false;
   os::NamedResult result{};
-  auto mapping = os::SharedMemory::Open(name, &result);
+  auto mapping = os::SharedMemory::Open(name, &result, holdName);
   if (!mapping || mapping->Size() < kHeaderSize) return false;
   Attach(std::move(mapping), name, false);
   return true;

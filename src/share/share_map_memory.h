@@ -23,7 +23,10 @@ class ShareMapMemory {
   // Fails when open already or when the name exists: creating never attaches to another
   // process's mapping.
   bool Create(const std::string& name, std::uint32_t capacity);
-  bool Open(const std::string& name);
+  // holdName false: map without keeping the name alive (see os::NamedObject::Open).
+  bool Open(const std::string& name, bool holdName = true);
+  // True while the mapped object is still the live one of its name.
+  bool IsAlive() const { return open_ && mapping_->IsAlive(); }
   bool Close();
   bool IsOpen() const { return open_; }
   bool IsCreator() const { return creator_; }

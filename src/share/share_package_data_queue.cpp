@@ -87,21 +87,23 @@ void SharePackageDataQueue::CloseHandles() {
   open_ = false;
 }
 
-bool SharePackageDataQueue::Establish(const std::string& name, bool create) {
+bool SharePackageDataQueue::Establish(const std::string& name, bool create, bool holdName) {
   if (open_) return false;
   open_ = true;
   name_ = name;
   const int mutexResult = create ? CreateNamedMutex(mutex_, name + kMutexSuffix)
-                                 : OpenNamedMutex(mutex_, name + kMutexSuffix);
+                                 : OpenNamedMutex(mutex_, name + kMutexSuffix, holdName);
   if (mutexResult != kKernelObjectOk) {
     CloseHandles();
     return false;
   }
   mutex_.Lock();
-  bool ok = create ? CreateNamedSemaphore(semaphore_, name + kSemaphoreSuffix, 0, kMaxPending) ==
-                         kKernelObjectOk
-                   : OpenNamedSemaphore(semaphore_, name + kSemaphoreSuffix) == kKernelObjectOk;
-  ok = ok && (create ? map_.Create(name + kMapSuffix, kCapacity) : map_.Open(name + kMapSuffix));
+  bool ok =
+      create ? CreateNamedSemaphore(semaphore_, name + kSemaphoreSuffix, 0, kMaxPending) ==
+                   kKernelObjectOk
+             : OpenNamedSemaphore(semaphore_, name + kSemaphoreSuffix, holdName) == kKernelObjectOk;
+  ok = ok && (create ? map_.Create(name + kMapSuffix, kCapacity)
+                     : map_.Open(name + kMapSuffix, holdName));
   ok = ok && map_.GetCapacity() >= kQueueHeaderSize;
   if (ok && create) WriteOffsets({0, 0, 0, AreaSize() - 1});
   mutex_.Unlock();
@@ -114,9 +116,19 @@ bool SharePackageDataQueue::Establish(const std::string& name, bool create) {
   return true;
 }
 
-bool SharePackageDataQueue::Create(const std::string& name) { return Establish(name, true); }
+bool SharePackageDataQueue::Create(const std::string& name) { return Establish(name, true, true); }
 
-bool SharePackageDataQueue::Open(const std::string& name) { return Establish(name, false); }
+bool SharePackageDataQueue::Open(const std::string& name, bool holdName) {
+  return Establish(name, false, holdName);
+}
+
+void SharePackageDataQueue::Clear() {
+  if (!open_ || !map_.IsOpen()) return;
+  const std::uint32_t area = AreaSize();
+  std::uint32_t write = ReadOffsets().write;
+  if (write > area) write = 0;
+  WriteOffsets({0, write, write, area - 1});
+}
 
 bool SharePackageDataQueue::Close() {
   if (!open_) return false;

@@ -30,8 +30,14 @@ class SharePackageDataQueue {
 
   // Makes the queue's mutex, semaphore and mapping under name; fails if any exists.
   bool Create(const std::string& name);
-  // Opens the three objects of a queue another process created.
-  bool Open(const std::string& name);
+  // Opens the three objects of a queue another process created. A sender that keeps a queue
+  // open between deliveries passes holdName false, so that it never keeps the owner's names
+  // alive, and checks IsAlive before each delivery.
+  bool Open(const std::string& name, bool holdName = true);
+  // True while the queue's owner (or another holder) still holds this very queue.
+  bool IsAlive() const { return open_ && map_.IsAlive(); }
+  // Empties a queue whose head record cannot be read, so that later records can flow again.
+  void Clear();
   // Unmaps the queue; the mutex and semaphore handles go with the object.
   bool Close();
   // Waits for the queue mutex without a time limit; 0, or -1 when not open.
@@ -59,7 +65,7 @@ class SharePackageDataQueue {
   struct Offsets {
     std::uint32_t count, read, write, end;
   };
-  bool Establish(const std::string& name, bool create);
+  bool Establish(const std::string& name, bool create, bool holdName);
   void CloseHandles();
   Offsets ReadOffsets() const;
   void WriteOffsets(const Offsets& offsets);

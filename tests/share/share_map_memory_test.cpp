@@ -103,3 +103,41 @@ TEST(ShareMapMemory, OpenerKeepsTheNameAliveAfterTheCreatorCloses) {
 
 }  // namespace
 }  // namespace Vantor::KQCP
+
+namespace Vantor::KQCP {
+namespace {
+
+TEST(ShareMapMemory, MappingWithoutHoldingTheNameNeverKeepsItAlive) {
+  const std::string name = kqcp_test::UniqueName("unheld");
+  auto owner = std::make_unique<ShareMapMemory>();
+  ASSERT_TRUE(owner->Create(name, 16));
+  ShareMapMemory sender;
+  ASSERT_TRUE(sender.Open(name, false));
+  EXPECT_TRUE(sender.IsAlive());
+  owner.reset();
+  EXPECT_FALSE(sender.IsAlive());
+  // The restarted owner makes the name afresh, and the old mapping is told apart from it.
+  ShareMapMemory restarted;
+  ASSERT_TRUE(restarted.Create(name, 16));
+  EXPECT_FALSE(sender.IsAlive());
+  ShareMapMemory fresh;
+  ASSERT_TRUE(fresh.Open(name, false));
+  EXPECT_TRUE(fresh.IsAlive());
+}
+
+TEST(ShareMapMemory, StaleObjectOfAKilledOwnerIsToldApartFromItsSuccessor) {
+  const std::string name = kqcp_test::UniqueName("stale");
+  Signal ready;
+  ChildProcess creator("CreateMapAndHold", {name, ready.WriteFdArg()});
+  ASSERT_EQ(ready.ReadLine(), "ready");
+  ShareMapMemory sender;
+  ASSERT_TRUE(sender.Open(name, false));
+  creator.Kill();
+  EXPECT_FALSE(sender.IsAlive());
+  ShareMapMemory successor;
+  ASSERT_TRUE(successor.Create(name, 64));
+  EXPECT_FALSE(sender.IsAlive());
+}
+
+}  // namespace
+}  // namespace Vantor::KQCP
