@@ -6,6 +6,7 @@
 
 #include "core/singletons.h"
 #include "kqcp/asyn_host.h"
+#include "share/share_session_manager.h"
 
 namespace Vantor::KQCP {
 
@@ -60,8 +61,13 @@ HRESULT KQCommunityPlatform_::GetHostObject(IUnknown** object) {
   return S_OK;
 }
 
-HRESULT KQCommunityPlatform_::GetShareSessionManager(IShareSessionManager** /*manager*/) {
-  return E_NOTIMPL;
+HRESULT KQCommunityPlatform_::GetShareSessionManager(IShareSessionManager** manager) {
+  if (!manager) return E_POINTER;
+  ShareSessionManager_* instance = ShareSessionManagerHolder::Instance();
+  if (!instance) return E_OUTOFMEMORY;
+  *manager = instance;
+  instance->AddRef();
+  return S_OK;
 }
 
 HRESULT KQCommunityPlatform_::Reserved3(void* /*unused*/) { return E_FAIL; }

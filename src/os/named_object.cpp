@@ -3,6 +3,7 @@
 // Per-process fcntl locks would not do: they vanish when any descriptor of the file closes.
 #include "os/named_object.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -202,6 +203,28 @@ std::shared_ptr<NamedObject> NamedObject::Open(NamedKind kind, const std::string
   }
   *result = NamedResult::kOk;
   return object;
+}
+
+int NamedObject::RemoveStale() {
+  int removed = 0;
+  DIR* directory = opendir(kDirectory);
+  if (!directory) return 0;
+  while (dirent* entry = readdir(directory)) {
+    if (std::strncmp(entry->d_name, "kqcp.", 5) != 0) continue;
+    const std::string path = std::string(kDirectory) + entry->d_name;
+    int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) continue;
+    {
+      TransitionGuard guard(fd);
+      if (guard.Held() && !OthersHoldHandles(fd) && StillLinked(fd, path) &&
+          unlink(path.c_str()) == 0) {
+        ++removed;
+      }
+    }
+    close(fd);
+  }
+  closedir(directory);
+  return removed;
 }
 
 bool NamedObject::IsAlive() const { return fd_ >= 0 && OthersHoldHandles(fd_); }

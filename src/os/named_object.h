@@ -53,6 +53,11 @@ class NamedObject {
   // The file that backs a name (for diagnostics and tests).
   static std::string FilePath(NamedKind kind, const std::string& name);
 
+  // Removes the files that processes which ended without closing their handles left behind
+  // (every process that is killed, and every one whose singletons outlive main). Names that
+  // any live process holds are untouched. Returns how many were removed.
+  static int RemoveStale();
+
  private:
   NamedObject() = default;
 

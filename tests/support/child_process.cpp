@@ -101,6 +101,28 @@ Signal::~Signal() {
 
 std::string Signal::WriteFdArg() const { return std::to_string(fds_[1]); }
 
+std::string Signal::ReadFdArg() const { return std::to_string(fds_[0]); }
+
+void Signal::Write(const std::string& line) { Send(WriteFdArg(), line); }
+
+std::string Signal::Receive(const std::string& fdArg, int timeoutMs) {
+  // One byte at a time, so that nothing past the line is taken from the pipe.
+  std::string line;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  const int fd = std::stoi(fdArg);
+  for (;;) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    deadline - std::chrono::steady_clock::now())
+                    .count();
+    pollfd p{fd, POLLIN, 0};
+    if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0) return {};
+    char c = 0;
+    if (read(fd, &c, 1) != 1) return {};
+    if (c == '\n') return line;
+    line += c;
+  }
+}
+
 std::string Signal::ReadLine(int timeoutMs) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {

@@ -36,8 +36,9 @@ class ChildProcess {
 // Call from main(): when argv names a child, runs it and returns true with its exit code.
 bool RunChildIfRequested(int argc, char** argv, int* exitCode);
 
-// A line-based pipe for a child to tell the parent it reached a point ("ready").
-// The parent makes it and passes WriteFdArg() among the child's arguments.
+// A line-based pipe between parent and child. For child-to-parent lines the parent passes
+// WriteFdArg() to the child, which calls Send; for parent-to-child lines the parent passes
+// ReadFdArg() and calls Write, and the child calls Receive.
 class Signal {
  public:
   Signal();
@@ -45,10 +46,13 @@ class Signal {
   Signal(const Signal&) = delete;
   Signal& operator=(const Signal&) = delete;
   std::string WriteFdArg() const;
-  // Waits for one line from the child; empty on timeout or end.
+  std::string ReadFdArg() const;
+  // Waits for one line; empty on timeout or end.
   std::string ReadLine(int timeoutMs = 30000);
-  // Child side: writes a line to the descriptor named by arg.
+  void Write(const std::string& line);
+  // Child side.
   static void Send(const std::string& fdArg, const std::string& line);
+  static std::string Receive(const std::string& fdArg, int timeoutMs = 30000);
 
  private:
   int fds_[2] = {-1, -1};

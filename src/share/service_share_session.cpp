@@ -1,0 +1,130 @@
+// Service side of a session.
+#include "share/service_share_session.h"
+
+#include <cstring>
+#include <vector>
+
+#include "com/com_ptr.h"
+#include "share/session_common.h"
+#include "share/share_session_manager.h"
+#include "share/share_session_operation.h"
+
+namespace Vantor::KQCP {
+
+std::uint32_t SessionDataCapacity(std::uint32_t length) {
+  return ((length + 32) / 4096 + 1) * 4096;
+}
+
+ServiceShareSession::~ServiceShareSession() {
+  messageListeners_.Clear();
+  operationListeners_.Clear();
+}
+
+bool ServiceShareSession::Initialize(ShareSessionManager_* manager,
+                                     const std::string& sessionName) {
+  if (initialised_) return false;
+  sessionName_ = sessionName;
+  const std::string prefix = manager->PlatformName() + sessionName;
+  if (CreateNamedMutex(dataMutex_, prefix + "_SESSION_DATA_MUTEX") != kKernelObjectOk) {
+    return false;
+  }
+  dataMutex_.Lock();
+  if (dataView_.Create(prefix + "_SESSION_DATA_MAP", kInitialDataCapacity)) {
+    manager_ = manager;
+    initialised_ = true;
+  }
+  dataMutex_.Unlock();
+  return initialised_;
+}
+
+HRESULT ServiceShareSession::GetPlatformName(char* buffer, std::uint32_t length) {
+  if (!manager_) return E_FAIL;
+  return CopySessionName(manager_->PlatformName(), buffer, length);
+}
+
+HRESULT ServiceShareSession::GetSessionName(char* buffer, std::uint32_t length) {
+  if (!initialised_) return E_FAIL;
+  return CopySessionName(sessionName_, buffer, length);
+}
+
+HRESULT ServiceShareSession::SetSharedData(const void* data, std::int32_t length) {
+  if (!initialised_) return E_FAIL;
+  if (length < 0 || (length > 0 && !data)) return E_INVALIDARG;
+  const auto size = static_cast<std::uint32_t>(length);
+  dataMutex_.Lock();
+  if (!dataView_.IsOpen() || dataView_.GetCapacity() < size) {
+    dataView_.Close();
+    const std::string name = manager_->PlatformName() + sessionName_ + "_SESSION_DATA_MAP";
+    if (!dataView_.Create(name, SessionDataCapacity(size))) {
+      dataMutex_.Unlock();
+      return E_FAIL;
+    }
+  }
+  if (size) std::memcpy(dataView_.GetData(), data, size);
+  dataView_.SetUsedSize(size);
+  dataMutex_.Unlock();
+  return S_OK;
+}
+
+HRESULT ServiceShareSession::AddMessageListener(IShareSessionMessageEvents* listener) {
+  return messageListeners_.Add(listener);
+}
+
+HRESULT ServiceShareSession::RemoveMessageListener(IShareSessionMessageEvents* listener) {
+  return messageListeners_.Remove(listener);
+}
+
+HRESULT ServiceShareSession::AddOperationListener(IShareSessionOperationEvents* listener) {
+  return operationListeners_.Add(listener);
+}
+
+HRESULT ServiceShareSession::RemoveOperationListener(IShareSessionOperationEvents* listener) {
+  return operationListeners_.Remove(listener);
+}
+
+HRESULT ServiceShareSession::CreateOperation(IShareSessionOperation** operation) {
+  if (!operation) return E_POINTER;
+  if (!initialised_) return E_FAIL;
+  IShareSessionOperation* created =
+      NewOperation(kShareOperationRequest, manager_->NextOperationId(), sessionName_, "", "");
+  if (!created) return E_OUTOFMEMORY;
+  *operation = created;
+  return S_OK;
+}
+
+HRESULT ServiceShareSession::CreateReply(IShareSessionOperation* request,
+                                         IShareSessionOperation** reply) {
+  if (!request || !reply) return E_POINTER;
+  if (!initialised_) return E_FAIL;
+  std::int32_t id = 0;
+  request->GetId(&id);
+  std::vector<char> sender(PackageRecord::kMaxStringLength + 1);
+  if (Failed(request->GetSender(sender.data(), static_cast<std::uint32_t>(sender.size())))) {
+    sender[0] = 0;
+  }
+  IShareSessionOperation* created =
+      NewOperation(kShareOperationReply, id, sessionName_, sender.data(), "");
+  if (!created) return E_OUTOFMEMORY;
+  *reply = created;
+  return S_OK;
+}
+
+HRESULT ServiceShareSession::PostOperation(IShareSessionOperation* operation) {
+  if (!initialised_) return E_FAIL;
+  return PostToManager(manager_, operation);
+}
+
+HRESULT ServiceShareSession::PostMessage(const char* target, std::int32_t value1,
+                                         std::int32_t value2, std::int32_t value3) {
+  if (initialised_) {
+    ShareMessage message{target ? target : "", sessionName_, {value1, value2, value3}};
+    manager_->PostMessage(message);
+  }
+  return S_OK;
+}
+
+void ServiceShareSession::NotifyOperation(IShareSessionOperation* operation) {
+  NotifyOperationListeners(operationListeners_, operation);
+}
+
+}  // namespace Vantor::KQCP

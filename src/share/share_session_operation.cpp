@@ -1,0 +1,135 @@
+// Session operation accessors; each takes the operation's lock.
+#include "share/share_session_operation.h"
+
+#include <cstring>
+#include <new>
+
+#include "share/name_copy.h"
+
+namespace Vantor::KQCP {
+
+using VEXO::System::Thread::ScopedLock;
+
+HRESULT ShareSessionOperation::SetId(std::int32_t id) {
+  ScopedLock guard(lock_);
+  id_ = id;
+  return S_OK;
+}
+
+HRESULT ShareSessionOperation::GetId(std::int32_t* id) {
+  if (!id) return E_POINTER;
+  ScopedLock guard(lock_);
+  *id = id_;
+  return S_OK;
+}
+
+HRESULT ShareSessionOperation::SetKind(std::int32_t kind) {
+  ScopedLock guard(lock_);
+  kind_ = kind;
+  return S_OK;
+}
+
+HRESULT ShareSessionOperation::GetKind(std::int32_t* kind) {
+  if (!kind) return E_POINTER;
+  ScopedLock guard(lock_);
+  *kind = kind_;
+  return S_OK;
+}
+
+HRESULT ShareSessionOperation::SetName(const char* name) {
+  if (!name) return E_FAIL;
+  ScopedLock guard(lock_);
+  name_ = name;
+  return S_OK;
+}
+
+HRESULT ShareSessionOperation::SetSession(const char* session) {
+  if (!session) return E_FAIL;
+  ScopedLock guard(lock_);
+  session_ = session;
+  return S_OK;
+}
+
+HRESULT ShareSessionOperation::SetTarget(const char* target) {
+  ScopedLock guard(lock_);
+  target_ = target ? target : "";
+  return S_OK;
+}
+
+HRESULT ShareSessionOperation::SetSender(const char* sender) {
+  ScopedLock guard(lock_);
+  sender_ = sender ? sender : "";
+  return S_OK;
+}
+
+HRESULT ShareSessionOperation::Copy(const std::string& text, char* buffer,
+                                    std::uint32_t length) const {
+  ScopedLock guard(lock_);
+  return CopyName(text, buffer, length) ? S_OK : E_FAIL;
+}
+
+HRESULT ShareSessionOperation::GetName(char* buffer, std::uint32_t length) {
+  return Copy(name_, buffer, length);
+}
+HRESULT ShareSessionOperation::GetSession(char* buffer, std::uint32_t length) {
+  return Copy(session_, buffer, length);
+}
+HRESULT ShareSessionOperation::GetTarget(char* buffer, std::uint32_t length) {
+  return Copy(target_, buffer, length);
+}
+HRESULT ShareSessionOperation::GetSender(char* buffer, std::uint32_t length) {
+  return Copy(sender_, buffer, length);
+}
+
+bool ShareSessionOperation::Allocate(std::int32_t length) {
+  std::unique_ptr<std::uint8_t[]> block(
+      new (std::nothrow) std::uint8_t[static_cast<std::size_t>(length) + kHeaderBytes]);
+  if (!block) return false;
+  ScopedLock guard(lock_);
+  allocation_ = std::move(block);
+  dataSize_ = length;
+  return true;
+}
+
+HRESULT ShareSessionOperation::AllocBuffer(std::int32_t length) {
+  if (length <= 0 || length > kMaxBuffer) return E_FAIL;
+  return Allocate(length) ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT ShareSessionOperation::GetBuffer(std::uint8_t** data, std::int32_t* size) {
+  ScopedLock guard(lock_);
+  if (!allocation_) return E_FAIL;
+  if (data) *data = allocation_.get() + kHeaderBytes;
+  if (size) *size = dataSize_;
+  return S_OK;
+}
+
+bool ShareSessionOperation::LoadPayload(const std::uint8_t* payload, std::int32_t length) {
+  if (length < 0) return false;
+  const std::int32_t dataLength =
+      length > static_cast<std::int32_t>(kHeaderBytes) ? length - kHeaderBytes : 0;
+  if (!Allocate(dataLength)) return false;
+  ScopedLock guard(lock_);
+  std::memset(allocation_.get(), 0, kHeaderBytes);
+  std::memcpy(allocation_.get(), payload, static_cast<std::size_t>(length));
+  std::memcpy(&kind_, allocation_.get(), 4);
+  std::memcpy(&id_, allocation_.get() + 4, 4);
+  return true;
+}
+
+std::string ShareSessionOperation::Name() const {
+  ScopedLock guard(lock_);
+  return name_;
+}
+
+std::string ShareSessionOperation::Target() const {
+  ScopedLock guard(lock_);
+  return target_;
+}
+
+std::string ShareSessionOperation::Session() const {
+  ScopedLock guard(lock_);
+  return session_;
+}
+
+}  // namespace Vantor::KQCP
