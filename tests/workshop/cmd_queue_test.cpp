@@ -216,10 +216,10 @@ class LockProbe : public TestCmd {
  private:
   void Probe() {
     ++probes;
-    // Both calls only read when nothing idle is queued; a held lock would keep them waiting.
+    // Both calls only read; a held lock would keep them waiting.
     auto probe = std::async(std::launch::async, [this] {
-      queue_->PopUnkeyed();
-      queue_->SetKeyBusy(u"probe", false);
+      queue_->Tick();      // the unkeyed lock
+      queue_->KeyCount();  // the keyed lock
     });
     if (probe.wait_for(kPatience) != std::future_status::ready) ++blocked;
   }
