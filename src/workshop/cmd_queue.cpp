@@ -138,6 +138,8 @@ HRESULT CmdQueue::RequeueFront(ICmd* command, const std::u16string& key) {
 }
 
 void CmdQueue::Tick() {
+  // The commands are asked under the lock, so they must not block in GetState, CheckWait or
+  // Notify on a thread that needs the queue.
   ScopedLock guard(unkeyedLock_);
   for (ICmd* command : unkeyed_) {
     std::int32_t state = -1;

@@ -16,15 +16,13 @@ namespace {
 
 using VEXO::System::Thread::ScopedLock;
 
-// Waits until every worker that has a thread has ended, then destroys them all.
+// Waits until every worker that has a thread has ended, then destroys them all. Without a time
+// limit, one handle after the other is the same as all at once, and needs no allocation.
 template <class Workers>
 void JoinAndDestroy(Workers& workers) {
-  std::vector<const os::ThreadHandle*> handles;
-  handles.reserve(workers.size());
   for (const auto& worker : workers) {
-    if (worker->Handle()) handles.push_back(worker->Handle().get());
+    if (worker->Handle()) worker->Handle()->Wait(os::kInfinite);
   }
-  if (!handles.empty()) os::WaitAll(handles, os::kInfinite);
   workers.clear();
 }
 
@@ -125,22 +123,19 @@ HRESULT Workshop::Stop() {
 HRESULT Workshop::Wait(std::uint32_t milliseconds) {
   // A worker waiting for all workers would wait for itself: refused.
   if (OnOwnWorker()) return S_FALSE;
+  // Shared handles stay valid should a restart replace the workers meanwhile.
   std::vector<std::shared_ptr<os::ThreadHandle>> handles;
+  std::vector<const os::ThreadHandle*> waited;
   try {
     ScopedLock guard(workerLock_);
     for (const auto& worker : workers_) {
-      if (worker->Handle()) handles.push_back(worker->Handle());
+      if (!worker->Handle()) continue;  // never ran: nothing to wait for
+      handles.push_back(worker->Handle());
+      waited.push_back(worker->Handle().get());
     }
   } catch (const std::bad_alloc&) {
     return S_FALSE;
   }
-  std::vector<const os::ThreadHandle*> waited;
-  try {
-    waited.reserve(handles.size());
-  } catch (const std::bad_alloc&) {
-    return S_FALSE;
-  }
-  for (const auto& handle : handles) waited.push_back(handle.get());
   // All handles at once, however many workers there are.
   return os::WaitAll(waited, milliseconds) ? S_OK : S_FALSE;
 }

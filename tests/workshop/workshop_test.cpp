@@ -354,6 +354,8 @@ TEST_F(WorkshopTest, CommandsMayCallTheWorkshopFromTheirSteps) {
   Post(caller);
   ASSERT_EQ(workshop->Start(2), S_OK);
   ASSERT_TRUE(journal->WaitFor(2, H::kExecute));
+  // The caller's step is over once the workshop has dropped it.
+  ASSERT_TRUE(Eventually([&] { return caller->ReferenceCount() == 1; }));
   EXPECT_EQ(waited, S_FALSE);
   EXPECT_EQ(restarted, E_UNEXPECTED);
   EXPECT_EQ(posted, S_OK);
