@@ -7,6 +7,7 @@
 #include "core/singletons.h"
 #include "kqcp/asyn_host.h"
 #include "share/share_session_manager.h"
+#include "workshop/workshop_factory.h"
 
 namespace Vantor::KQCP {
 
@@ -30,7 +31,9 @@ void KQCommunityPlatform_::AttachFrame(com::ComPtr<IAsynIoHost> /*ioHost*/) {
 }
 
 void KQCommunityPlatform_::StartWorkshop() {
-  // The workshop is not part of this build; GetWorkshop keeps answering E_FAIL.
+  // Without memory for a workshop the platform has none, and GetWorkshop keeps answering E_FAIL.
+  if (workshop_ || Failed(CreateWorkshop(workshop_.Put()))) return;
+  workshop_->Start(2);
 }
 
 HRESULT KQCommunityPlatform_::LoadPlugins(const char16_t* /*listPath*/) { return E_NOTIMPL; }
@@ -72,9 +75,7 @@ HRESULT KQCommunityPlatform_::GetShareSessionManager(IShareSessionManager** mana
 
 HRESULT KQCommunityPlatform_::Reserved3(void* /*unused*/) { return E_FAIL; }
 
-HRESULT KQCommunityPlatform_::GetCacheManager(IKQCacheManager** /*manager*/) {
-  return E_NOTIMPL;
-}
+HRESULT KQCommunityPlatform_::GetCacheManager(IKQCacheManager** /*manager*/) { return E_NOTIMPL; }
 
 HRESULT KQCommunityPlatform_::CreateObject(const char16_t* interfaceName, std::uint32_t /*unused*/,
                                            void** object) {

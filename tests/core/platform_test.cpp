@@ -7,9 +7,11 @@
 #include <thread>
 #include <vector>
 
+#include "com/module.h"
 #include "com/object.h"
 #include "kqcp/asyn_host.h"
 #include "kqcp/platform.h"
+#include "workshop/test_cmd.h"
 
 namespace Vantor::KQCP {
 namespace {
@@ -113,6 +115,38 @@ TEST(Platform, GetWorkshopBeforeInitFails) {
   IWorkshop* workshop = reinterpret_cast<IWorkshop*>(1);
   EXPECT_EQ(Platform()->GetWorkshop(&workshop), E_FAIL);
   EXPECT_EQ(workshop, reinterpret_cast<IWorkshop*>(1));
+}
+
+TEST(Platform, InitStartsAWorkingWorkshopEvenWithoutAHost) {
+  EXPECT_EQ(DllCanUnloadNow(), S_OK);
+  auto* platform = Platform();
+  ASSERT_EQ(platform->Init(nullptr), S_OK);
+  com::ComPtr<IWorkshop> workshop;
+  ASSERT_EQ(platform->GetWorkshop(workshop.Put()), S_OK);
+  std::int32_t state = -1;
+  EXPECT_EQ(workshop->GetState(&state), S_OK);
+  EXPECT_EQ(state, 2);
+
+  auto journal = std::make_shared<kqcp_test::Journal>();
+  auto command = kqcp_test::Make<kqcp_test::TestCmd>(journal, 1, u"key", 0, std::vector{5});
+  ASSERT_EQ(workshop->PostCmd(command.Get()), S_OK);
+  EXPECT_TRUE(journal->WaitFor(1, kqcp_test::Happened::kExecute));
+  command.Reset();
+  workshop.Reset();
+  // The platform keeps its workshop, and with it the library, for good.
+  EXPECT_EQ(DllCanUnloadNow(), S_FALSE);
+}
+
+TEST(Platform, InitTwiceCreatesNoSecondWorkshop) {
+  auto* platform = Platform();
+  ASSERT_EQ(platform->Init(nullptr), S_OK);
+  com::ComPtr<IWorkshop> first, second;
+  ASSERT_EQ(platform->GetWorkshop(first.Put()), S_OK);
+  const std::int32_t locks = com::TheModule().GetLockCount();
+  EXPECT_EQ(platform->Init(nullptr), E_FAIL);
+  ASSERT_EQ(platform->GetWorkshop(second.Put()), S_OK);
+  EXPECT_EQ(first.Get(), second.Get());
+  EXPECT_EQ(com::TheModule().GetLockCount(), locks);
 }
 
 TEST(Platform, CreateObjectRefusesUnknownNames) {
