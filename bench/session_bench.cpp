@@ -1,0 +1,207 @@
+// Share-session operations between two processes against a Unix-domain socket between two
+// processes carrying the same 64-byte payload: round trip (request, reply) and one-way
+// throughput (operations per second).
+#include <benchmark/benchmark.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "com/com_ptr.h"
+#include "com/object.h"
+#include "share/share_session_manager.h"
+
+namespace {
+
+using namespace Vantor::KQCP;
+
+constexpr std::int32_t kPayload = 64;
+
+// Echoes every request named "echo" back to its sender; answers "sync" the same way; counts
+// the rest.
+class EchoListener : public com::RefCounted<com::ComponentObject, IShareSessionOperationEvents> {
+ public:
+  explicit EchoListener(IShareSessionService* session) : session_(session) {}
+  HRESULT OnRequest(IShareSessionOperation* request) override {
+    char name[16];
+    request->GetName(name, sizeof name);
+    if (std::strcmp(name, "oneway") == 0) return S_OK;
+    com::ComPtr<IShareSessionOperation> reply;
+    session_->CreateReply(request, reply.Put());
+    reply->SetName(name);
+    reply->AllocBuffer(kPayload);
+    session_->PostOperation(reply.Get());
+    return S_OK;
+  }
+  HRESULT OnResponse(IShareSessionOperation*) override { return S_OK; }
+
+ private:
+  IShareSessionService* session_;
+};
+
+[[noreturn]] void RunService(const std::string& platform, int readyFd) {
+  auto* manager = ShareSessionManagerHolder::Instance();
+  manager->Start(platform.c_str(), kShareModeService, nullptr);
+  manager->CreateServiceSession("bench", 0);
+  com::ComPtr<IShareSessionService> session;
+  manager->GetServiceSession("bench", 0, session.Put());
+  auto listener = com::ComPtr<EchoListener>::Adopt(com::MakeObject<EchoListener>(session.Get()));
+  session->AddOperationListener(listener.Get());
+  char ready = 1;
+  if (write(readyFd, &ready, 1) != 1) _exit(1);
+  for (;;) pause();
+}
+
+// Counts replies and lets the benchmark wait for the next one.
+class ReplyWaiter : public com::RefCounted<com::ComponentObject, IShareSessionOperationEvents> {
+ public:
+  HRESULT OnRequest(IShareSessionOperation*) override { return S_OK; }
+  HRESULT OnResponse(IShareSessionOperation*) override {
+    std::lock_guard<std::mutex> guard(mutex_);
+    ++replies_;
+    arrived_.notify_one();
+    return S_OK;
+  }
+  void WaitForReplies(long count) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    arrived_.wait(lock, [&] { return replies_ >= count; });
+  }
+  long Replies() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return replies_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable arrived_;
+  long replies_ = 0;
+};
+
+// The client side, set up once: the service process is forked before this process touches
+// its own manager.
+struct SessionPair {
+  pid_t service = -1;
+  com::ComPtr<IShareSessionProxy> proxy;
+  com::ComPtr<ReplyWaiter> waiter;
+
+  SessionPair() {
+    const std::string platform = "kqcp_bench_session_" + std::to_string(getpid());
+    int ready[2];
+    if (pipe(ready) != 0) return;
+    service = fork();
+    if (service == 0) RunService(platform, ready[1]);
+    char byte = 0;
+    if (read(ready[0], &byte, 1) != 1) return;
+    auto* manager = ShareSessionManagerHolder::Instance();
+    manager->Start(platform.c_str(), kShareModeClient, "bench_client");
+    manager->GetProxySession("bench", 0, proxy.Put());
+    waiter = com::ComPtr<ReplyWaiter>::Adopt(com::MakeObject<ReplyWaiter>());
+    proxy->AddOperationListener(waiter.Get());
+  }
+  ~SessionPair() {
+    if (service > 0) {
+      kill(service, SIGKILL);
+      waitpid(service, nullptr, 0);
+    }
+  }
+  void Post(const char* name) {
+    com::ComPtr<IShareSessionOperation> operation;
+    proxy->CreateOperation(operation.Put());
+    operation->SetName(name);
+    operation->AllocBuffer(kPayload);
+    proxy->PostOperation(operation.Get());
+  }
+};
+
+SessionPair& Pair() {
+  static SessionPair pair;
+  return pair;
+}
+
+void RoundTrip_kqcp(benchmark::State& state) {
+  SessionPair& pair = Pair();
+  for (auto _ : state) {
+    const long expected = pair.waiter->Replies() + 1;
+    pair.Post("echo");
+    pair.waiter->WaitForReplies(expected);
+  }
+}
+BENCHMARK(RoundTrip_kqcp)->Name("session_round_trip/kqcp")->UseRealTime();
+
+void Throughput_kqcp(benchmark::State& state) {
+  SessionPair& pair = Pair();
+  for (auto _ : state) pair.Post("oneway");
+  const long expected = pair.waiter->Replies() + 1;
+  pair.Post("sync");  // arrives after every earlier operation
+  pair.waiter->WaitForReplies(expected);
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(Throughput_kqcp)->Name("session_one_way/kqcp")->UseRealTime()->MinTime(1.0);
+
+// The same exchanges over a Unix-domain socket pair with a forked echo process: "e" frames
+// are echoed, "o" frames counted, "s" frames answered.
+struct SocketPair {
+  int fd = -1;
+  pid_t peer = -1;
+  SocketPair() {
+    int fds[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) return;
+    peer = fork();
+    if (peer == 0) {
+      close(fds[0]);
+      char frame[kPayload];
+      for (;;) {
+        if (!ReadAll(fds[1], frame)) _exit(0);
+        if (frame[0] != 'o' && write(fds[1], frame, kPayload) != kPayload) _exit(1);
+      }
+    }
+    close(fds[1]);
+    fd = fds[0];
+  }
+  ~SocketPair() {
+    close(fd);
+    waitpid(peer, nullptr, 0);
+  }
+  static bool ReadAll(int from, char* frame) {
+    std::size_t got = 0;
+    while (got < kPayload) {
+      ssize_t n = read(from, frame + got, kPayload - got);
+      if (n <= 0) return false;
+      got += static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+  void Send(char kind) {
+    char frame[kPayload] = {kind};
+    if (write(fd, frame, kPayload) != kPayload) std::abort();
+  }
+  void Receive() {
+    char frame[kPayload];
+    if (!ReadAll(fd, frame)) std::abort();
+  }
+};
+
+void RoundTrip_baseline(benchmark::State& state) {
+  SocketPair pair;
+  for (auto _ : state) {
+    pair.Send('e');
+    pair.Receive();
+  }
+}
+BENCHMARK(RoundTrip_baseline)->Name("session_round_trip/baseline")->UseRealTime();
+
+void Throughput_baseline(benchmark::State& state) {
+  SocketPair pair;
+  for (auto _ : state) pair.Send('o');
+  pair.Send('s');
+  pair.Receive();
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(Throughput_baseline)->Name("session_one_way/baseline")->UseRealTime()->MinTime(1.0);
+
+}  // namespace
