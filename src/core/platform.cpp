@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "core/singletons.h"
+#include "asyn/asyn_frame.h"
 #include "kqcp/asyn_host.h"
 #include "share/share_session_manager.h"
 #include "workshop/workshop_factory.h"
@@ -26,8 +27,9 @@ HRESULT KQCommunityPlatform_::Init(IPlatformHost* host) {
   return S_OK;
 }
 
-void KQCommunityPlatform_::AttachFrame(com::ComPtr<IAsynIoHost> /*ioHost*/) {
-  // The asynchronous frame is not part of this build; the host's reference is dropped.
+void KQCommunityPlatform_::AttachFrame(com::ComPtr<IAsynIoHost> ioHost) {
+  // The frame takes its own reference; its answer is not examined.
+  if (KQCPAsynFrame_* frame = AsynFrameHolder::Instance()) frame->Attach(ioHost.Get());
 }
 
 void KQCommunityPlatform_::StartWorkshop() {
@@ -53,7 +55,14 @@ HRESULT KQCommunityPlatform_::GetWorkshop(IWorkshop** workshop) {
 
 HRESULT KQCommunityPlatform_::Reserved1(void* /*unused*/) { return E_FAIL; }
 
-HRESULT KQCommunityPlatform_::GetAsynIOFrame(IAsynIOFrame** /*frame*/) { return E_NOTIMPL; }
+HRESULT KQCommunityPlatform_::GetAsynIOFrame(IAsynIOFrame** frame) {
+  if (!frame) return E_POINTER;
+  KQCPAsynFrame_* instance = AsynFrameHolder::Instance();
+  if (!instance) return E_OUTOFMEMORY;
+  *frame = instance;
+  instance->AddRef();
+  return S_OK;
+}
 
 HRESULT KQCommunityPlatform_::Reserved2(void* /*unused*/) { return E_FAIL; }
 

@@ -2,6 +2,8 @@
 // semaphores at once, waking only one could pick a thread that then takes another semaphore.
 #include "os/counting_semaphore.h"
 
+#include <algorithm>
+#include <thread>
 #include <vector>
 
 namespace Vantor::KQCP::os {
@@ -56,17 +58,31 @@ int TryAcquireAny(std::span<CountingSemaphore* const> semaphores) {
   return -1;
 }
 
+// Spins briefly before sleeping, but only while fewer threads spin than there are other
+// processors: spinners beyond that take the processor from the thread they wait for.
+int SpinForAny(std::span<CountingSemaphore* const> semaphores, int rounds) {
+  static std::atomic<int> spinners{0};
+  static const int maxSpinners =
+      std::max(1, static_cast<int>(std::thread::hardware_concurrency()) - 1);
+  if (spinners.fetch_add(1) >= maxSpinners) rounds = 0;
+  int index = -1;
+  for (int spin = 0; spin < rounds && index < 0; ++spin) {
+    index = TryAcquireAny(semaphores);
+    __builtin_ia32_pause();
+  }
+  spinners.fetch_sub(1);
+  return index;
+}
+
 }  // namespace
 
 int WaitAny(std::span<CountingSemaphore* const> semaphores, std::uint32_t milliseconds) {
+  if (int index = TryAcquireAny(semaphores); index >= 0 || milliseconds == 0) return index;
   // A hand-off between two running threads usually completes within a few hundred cycles;
   // spinning that long first saves a sleep and a wake-up.
-  constexpr int kSpins = 200;
-  for (int spin = 0; spin < kSpins; ++spin) {
-    if (int index = TryAcquireAny(semaphores); index >= 0) return index;
-    if (milliseconds == 0) return -1;
-    __builtin_ia32_pause();
-  }
+  int rounds = 0;
+  for (auto* s : semaphores) rounds = std::max(rounds, s->spinLimit_);
+  if (int index = SpinForAny(semaphores, rounds); index >= 0) return index;
   const Deadline deadline = Deadline::After(milliseconds);
   std::vector<FutexWaiter> waiters(semaphores.size());
   for (;;) {

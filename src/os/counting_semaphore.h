@@ -37,11 +37,15 @@ class CountingSemaphore {
   // True when acquired, false on timeout.
   bool Wait(std::uint32_t milliseconds);
   std::uint32_t Count() const { return state_->count.load(); }
+  // Waiters spin this many rounds before they sleep (default 200). Semaphores that many
+  // threads wait on at once do better without: spinners take the CPU from the releaser.
+  void SetSpinLimit(int rounds) { spinLimit_ = rounds; }
 
  private:
   friend int WaitAny(std::span<CountingSemaphore* const>, std::uint32_t);
 
   SemaphoreState own_{};
+  int spinLimit_ = 200;
   SemaphoreState* state_;
   bool shared_;
   std::shared_ptr<void> keepAlive_;

@@ -1,0 +1,27 @@
+// One call posted by the frame to itself. The caller waits on its own completion, so several
+// callers on several threads are each woken by their own message only, and a discarded
+// message wakes its caller too.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "kqcp/asyn.h"
+#include "os/counting_semaphore.h"
+
+namespace Vantor::KQCP {
+
+struct AsynMarshalledCall {
+  // What the call needs besides its first message value.
+  std::uintptr_t value2 = 0;
+  std::unique_ptr<AsynProxyInfo> proxy;  // copy for socket creation, freed by the creation
+  std::uint32_t timerValues[3] = {0, 0, 0};
+  HRESULT result = E_FAIL;
+  bool discarded = false;
+  os::CountingSemaphore done{0, 1};
+
+  void Finish() { done.Release(1); }
+  void Wait() { done.Wait(os::kInfinite); }
+};
+
+}  // namespace Vantor::KQCP

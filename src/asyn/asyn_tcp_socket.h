@@ -1,0 +1,58 @@
+// A host TCP socket wrapped for plug-ins. Requests made on the host's message thread go to the
+// host socket at once; from any other thread they are posted to the wrapper as messages, and
+// the call returns the post's result. TCP operation 4 waits for its own message to run.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "com/com_ptr.h"
+#include "com/object.h"
+#include "kqcp/asyn_host.h"
+
+namespace Vantor::KQCP {
+
+class AsynTcpSocket
+    : public com::RefCounted<com::PlainObject, IKQCPAsynTcpSocket, IAsynMessageEvents> {
+ public:
+  // Message types of the posted requests.
+  enum Message : std::int32_t {
+    kTcpOp1 = 0,
+    kDeviceOp1 = 1,
+    kDeviceOp2 = 2,
+    kDeviceOp5 = 3,
+    kDeviceOp4 = 4,
+    kDeviceOp3 = 5,
+    kTcpOp4 = 12,
+  };
+
+  // On the message thread; registers the wrapper for messages through the frame.
+  explicit AsynTcpSocket(IAsynHostTcpSocket* hostSocket);
+  ~AsynTcpSocket() override;
+
+  HRESULT DeviceOp1(IKQCPAsynIoOperation* operation) override;
+  HRESULT DeviceOp2(IKQCPAsynIoOperation* operation) override;
+  HRESULT DeviceOp3(IKQCPAsynIoOperation* operation) override;
+  HRESULT DeviceOp4(IKQCPAsynIoOperation* operation) override;
+  HRESULT DeviceOp5() override;
+  HRESULT TcpOp1(IKQCPAsynIoOperation* operation, const char* host, std::uint16_t port,
+                 AsynValue value) override;
+  HRESULT TcpOp2(AsynValue, AsynValue) override { return S_OK; }
+  HRESULT TcpOp3(AsynValue, AsynValue) override { return S_OK; }
+  HRESULT TcpOp4(void* pointer) override;
+  HRESULT TcpOp5(AsynValue) override { return S_OK; }
+
+  HRESULT OnMessage(std::int32_t type, std::uintptr_t value1, std::uintptr_t value2) override;
+  HRESULT OnMessageDiscarded(std::int32_t type, std::uintptr_t value1,
+                             std::uintptr_t value2) override;
+
+ private:
+  // A device request: on the message thread directly, else posted as type.
+  HRESULT Device(std::int32_t type, IKQCPAsynIoOperation* operation);
+  HRESULT RunDevice(std::int32_t type, IKQCPAsynIoOperation* operation);
+  HRESULT Post(std::int32_t type, std::uintptr_t value1, std::uintptr_t value2);
+
+  com::ComPtr<IAsynHostTcpSocket> hostSocket_;
+};
+
+}  // namespace Vantor::KQCP
