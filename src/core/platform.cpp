@@ -6,6 +6,9 @@
 
 #include "core/singletons.h"
 #include "kqcp/asyn_host.h"
+#include "xml/kq_xml.h"
+#include "xml/xml_package.h"
+#include "xml/xml_package_parser.h"
 
 namespace Vantor::KQCP {
 
@@ -66,18 +69,24 @@ HRESULT KQCommunityPlatform_::GetShareSessionManager(IShareSessionManager** /*ma
 
 HRESULT KQCommunityPlatform_::Reserved3(void* /*unused*/) { return E_FAIL; }
 
-HRESULT KQCommunityPlatform_::GetCacheManager(IKQCacheManager** /*manager*/) {
-  return E_NOTIMPL;
-}
+HRESULT KQCommunityPlatform_::GetCacheManager(IKQCacheManager** /*manager*/) { return E_NOTIMPL; }
 
 HRESULT KQCommunityPlatform_::CreateObject(const char16_t* interfaceName, std::uint32_t /*unused*/,
                                            void** object) {
   if (!interfaceName || !object) return E_POINTER;
   const std::u16string_view name(interfaceName);
-  if (name == u"IXMLPackage" || name == u"IKQXmlElement" || name == u"IXMLPackageParser") {
-    return E_NOTIMPL;
+  // Each object starts with the caller's one reference; when it cannot be allocated the
+  // caller gets null and still S_OK.
+  if (name == u"IXMLPackage") {
+    *object = static_cast<IXMLPackage*>(com::MakeObject<XMLPackageImpl>());
+  } else if (name == u"IKQXmlElement") {
+    *object = static_cast<IKQXmlElement*>(com::MakeObject<KQXml>());
+  } else if (name == u"IXMLPackageParser") {
+    *object = static_cast<IXMLPackageParser*>(com::MakeObject<XMLPackageParser>());
+  } else {
+    return E_FAIL;
   }
-  return E_FAIL;
+  return S_OK;
 }
 
 HRESULT KQCommunityPlatform_::GetLuaHost(IKQCPLuaHost** /*host*/) { return E_NOTIMPL; }
