@@ -2,6 +2,9 @@
 // a space, text before the children, and the fixed escape table. Every piece must fit in the
 // room left before the buffer's last byte, which is kept for the NUL.
 #include <array>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <cstring>
 #include <vector>
 
@@ -40,50 +43,100 @@ struct EscapeTable {
 constexpr EscapeTable kEscape;
 constexpr std::size_t kLongestEscape = 6;
 
+// Copies a short piece with at most two loads and stores that stay inside source and target.
+inline void CopySmall(char* out, const char* in, std::size_t size) {
+  if (size >= 8) {
+    if (size > 16) {
+      std::memcpy(out, in, size);
+      return;
+    }
+    std::uint64_t head;
+    std::uint64_t tail;
+    std::memcpy(&head, in, 8);
+    std::memcpy(&tail, in + size - 8, 8);
+    std::memcpy(out, &head, 8);
+    std::memcpy(out + size - 8, &tail, 8);
+  } else if (size >= 4) {
+    std::uint32_t head;
+    std::uint32_t tail;
+    std::memcpy(&head, in, 4);
+    std::memcpy(&tail, in + size - 4, 4);
+    std::memcpy(out, &head, 4);
+    std::memcpy(out + size - 4, &tail, 4);
+  } else {
+    for (std::size_t i = 0; i < size; ++i) out[i] = in[i];
+  }
+}
+
+// Length of the leading run of bytes that are written as they are.
+inline std::size_t PlainRun(const char* text, std::size_t size) {
+  std::size_t at = 0;
+#if defined(__SSE2__)
+  const __m128i quote = _mm_set1_epi8('"');
+  const __m128i amp = _mm_set1_epi8('&');
+  const __m128i apos = _mm_set1_epi8('\'');
+  const __m128i lt = _mm_set1_epi8('<');
+  const __m128i gt = _mm_set1_epi8('>');
+  const __m128i control = _mm_set1_epi8(31);
+  for (; at + 16 <= size; at += 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at));
+    __m128i special = _mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, amp));
+    special = _mm_or_si128(special, _mm_cmpeq_epi8(bytes, apos));
+    special = _mm_or_si128(special, _mm_cmpeq_epi8(bytes, lt));
+    special = _mm_or_si128(special, _mm_cmpeq_epi8(bytes, gt));
+    // Unsigned byte <= 31.
+    special = _mm_or_si128(special, _mm_cmpeq_epi8(_mm_min_epu8(bytes, control), bytes));
+    const int mask = _mm_movemask_epi8(special);
+    if (mask != 0) return at + static_cast<std::size_t>(__builtin_ctz(mask));
+  }
+#endif
+  while (at < size && kEscape.length[static_cast<unsigned char>(text[at])] == 1) ++at;
+  return at;
+}
+
+// Output position and the end of the room; the buffer's last byte lies beyond that end.
 class Writer {
  public:
-  Writer(char* buffer, int size) : out_(buffer), room_(static_cast<std::size_t>(size) - 1) {
-    out_[room_] = '\0';
+  Writer(char* buffer, int size)
+      : begin_(buffer), out_(buffer), limit_(buffer + static_cast<std::size_t>(size) - 1) {
+    *limit_ = '\0';
   }
 
-  std::size_t Written() const { return written_; }
-  void Terminate() { out_[written_] = '\0'; }
+  std::size_t Written() const { return static_cast<std::size_t>(out_ - begin_); }
+  void Terminate() { *out_ = '\0'; }
 
   bool Raw(std::string_view piece) {
-    if (piece.size() > room_) return false;
+    if (piece.size() > Room()) return false;
     Put(piece);
     return true;
   }
-  bool Raw2(std::string_view first, std::string_view second) {
-    if (first.size() + second.size() > room_) return false;
-    Put(first);
-    Put(second);
+  bool Open(std::string_view name) {
+    if (name.size() + 1 > Room()) return false;
+    *out_++ = '<';
+    Put(name);
     return true;
   }
   bool Closing(std::string_view name) {
-    if (name.size() + 3 > room_) return false;
-    Put("</");
+    if (name.size() + 3 > Room()) return false;
+    out_[0] = '<';
+    out_[1] = '/';
+    out_ += 2;
     Put(name);
-    Put(">");
+    *out_++ = '>';
     return true;
   }
 
   // Each escaped byte is a piece of its own.
   bool Text(std::string_view text) {
-    if (text.size() <= room_ / kLongestEscape) {
+    if (text.size() <= Room() / kLongestEscape) {
       EscapeUnchecked(text);
       return true;
     }
     for (unsigned char byte : text) {
       const std::size_t size = kEscape.length[byte];
-      if (size > room_) return false;
-      if (size == 1) {
-        out_[written_] = static_cast<char>(byte);
-      } else {
-        std::memcpy(out_ + written_, kEscape.text[byte].data(), size);
-      }
-      written_ += size;
-      room_ -= size;
+      if (size > Room()) return false;
+      std::memcpy(out_, kEscape.text[byte].data(), size);
+      out_ += size;
     }
     return true;
   }
@@ -93,52 +146,59 @@ class Writer {
     const std::string_view name = attribute.name.view();
     const std::string_view value = attribute.value.view();
     const std::size_t frame = name.size() + 5;
-    if (frame > room_) return false;
-    if (value.size() > (room_ - frame) / kLongestEscape) {
+    if (frame > Room()) return false;
+    if (value.size() > (Room() - frame) / kLongestEscape) {
       std::size_t escaped = 0;
       for (unsigned char byte : value) escaped += kEscape.length[byte];
-      if (frame + escaped + 1 > room_) return false;
+      if (frame + escaped + 1 > Room()) return false;
     }
-    Put(" ");
+    *out_++ = ' ';
     Put(name);
-    Put("='");
+    out_[0] = '=';
+    out_[1] = '\'';
+    out_ += 2;
+    // An escape copies kLongestEscape bytes; the two bytes of "' " below cover any excess.
     EscapeUnchecked(value);
-    Put("' ");
+    out_[0] = '\'';
+    out_[1] = ' ';
+    out_ += 2;
     return true;
   }
 
  private:
+  std::size_t Room() const { return static_cast<std::size_t>(limit_ - out_); }
+
   void Put(std::string_view piece) {
-    std::memcpy(out_ + written_, piece.data(), piece.size());
-    written_ += piece.size();
-    room_ -= piece.size();
+    CopySmall(out_, piece.data(), piece.size());
+    out_ += piece.size();
   }
 
   void EscapeUnchecked(std::string_view text) {
-    char* out = out_ + written_;
-    for (unsigned char byte : text) {
-      const std::size_t size = kEscape.length[byte];
-      if (size == 1) {
-        *out++ = static_cast<char>(byte);
-      } else {
-        std::memcpy(out, kEscape.text[byte].data(), kLongestEscape);
-        out += size;
-      }
+    const char* in = text.data();
+    std::size_t left = text.size();
+    while (left > 0) {
+      const std::size_t run = PlainRun(in, left);
+      CopySmall(out_, in, run);
+      out_ += run;
+      in += run;
+      left -= run;
+      if (left == 0) break;
+      const auto byte = static_cast<unsigned char>(*in++);
+      --left;
+      std::memcpy(out_, kEscape.text[byte].data(), kLongestEscape);
+      out_ += kEscape.length[byte];
     }
-    const auto used = static_cast<std::size_t>(out - (out_ + written_));
-    written_ += used;
-    room_ -= used;
   }
 
+  char* begin_;
   char* out_;
-  std::size_t room_;
-  std::size_t written_ = 0;
+  char* limit_;
 };
 
 // Writes "<name attributes" and either " />" or ">text"; true in *open when the element stays
 // open for its children.
 bool Open(Writer& writer, const DOMNode& node, bool* open) {
-  if (!writer.Raw2("<", node.Name().view())) return false;
+  if (!writer.Open(node.Name().view())) return false;
   for (const DOMAttribute& attribute : node.Attributes()) {
     if (!writer.Attribute(attribute)) return false;
   }
