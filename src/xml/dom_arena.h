@@ -23,13 +23,19 @@ class DOMArena {
     return AllocateSlow(bytes, align);
   }
 
+  // Grows the most recent allocation in place when the current block has room.
+  bool Extend(void* last, std::size_t oldBytes, std::size_t newBytes) {
+    char* at = static_cast<char*>(last);
+    if (at + oldBytes != cursor_ || newBytes > static_cast<std::size_t>(end_ - at)) return false;
+    cursor_ = at + newBytes;
+    return true;
+  }
+
   // Bytes taken from the system, including the unused tail of the current block.
   std::size_t BytesReserved() const { return reserved_; }
 
  private:
-  struct Block {
-    Block* next;
-  };
+  struct Block;
   void* AllocateSlow(std::size_t bytes, std::size_t align);
 
   Block* blocks_ = nullptr;

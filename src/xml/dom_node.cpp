@@ -60,6 +60,8 @@ DOMArena* DOMNode::Arena() {
   return arena_;
 }
 
+std::size_t DOMNode::ArenaBytesReserved() const { return arena_ ? arena_->BytesReserved() : 0; }
+
 bool DOMNode::SetText(const char* text) { return text_.Assign(text ? text : ""); }
 bool DOMNode::SetName(const char* name) { return name_.Assign(name ? name : ""); }
 bool DOMNode::SetNamespace(const char* ns) { return namespace_.Assign(ns ? ns : ""); }

@@ -78,6 +78,9 @@ class DOMNode {
   // The parent link: the node this one is attached to, or the one given to New.
   DOMNode* Parent() const { return parent_; }
 
+  // Bytes held by the arena of the nodes parsed below this node (0 for other nodes).
+  std::size_t ArenaBytesReserved() const;
+
   // Finds the node a path names (see NodePath): kDomOk and the node, or kDomInvalidPath,
   // kDomPathRootMismatch, kDomPathNotFound.
   int Find(const char* path, DOMNode** found);

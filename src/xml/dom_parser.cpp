@@ -169,12 +169,44 @@ void DOMParser::OnCharacterData(const XML_Char* data, int length) {
     if (depth_ == 0) {
       ok = top_->AppendText({data, static_cast<std::size_t>(length)});
     } else {
-      stack_[depth_].text.append(data, static_cast<std::size_t>(length));
+      ok = AppendText(stack_[depth_], {data, static_cast<std::size_t>(length)});
     }
   } catch (...) {
     ok = false;
   }
   if (!ok) Stop();
+}
+
+bool DOMParser::AppendText(Level& level, std::string_view text) {
+  if (!level.text.empty()) {
+    level.text.append(text);
+    return true;
+  }
+  // The text of a leaf usually arrives in a few pieces with nothing in between, so it is
+  // written straight into the arena and grown there; once something else was allocated after
+  // it (a child element), the text is gathered aside and copied in when the element ends.
+  DOMArena* arena = Arena();
+  if (!arena) return false;
+  DOMString& field = level.node->text_;
+  StringRep* rep = field.Rep();
+  if (!rep) {
+    rep = StringRep::InArena(*arena, text.data(), text.size());
+    if (!rep) return false;
+    field.Share(rep);
+    return true;
+  }
+  const std::size_t used = sizeof(StringRep) + rep->size + 1;
+  if (rep->size + text.size() < (std::size_t{1} << 31) &&
+      arena->Extend(rep, used, used + text.size())) {
+    std::memcpy(rep->Data() + rep->size, text.data(), text.size());
+    rep->size += static_cast<std::uint32_t>(text.size());
+    rep->Data()[rep->size] = '\0';
+    return true;
+  }
+  level.text.assign(rep->Data(), rep->size);
+  level.text.append(text);
+  field.Clear();
+  return true;
 }
 
 bool DOMParser::Finish(Level& level) {

@@ -61,6 +61,7 @@ class DOMParser : public ExpatParser<DOMParser> {
 
   bool StartChild(const XML_Char* name, const XML_Char** attributes);
   bool StartTop(const XML_Char* name, const XML_Char** attributes);
+  bool AppendText(Level& level, std::string_view text);
   bool Finish(Level& level);
   DOMArena* Arena();
   // Fails the current parse from inside a handler.
