@@ -9,6 +9,9 @@
 #include "kqcp/asyn_host.h"
 #include "share/share_session_manager.h"
 #include "workshop/workshop_factory.h"
+#include "xml/kq_xml.h"
+#include "xml/xml_package.h"
+#include "xml/xml_package_parser.h"
 
 namespace Vantor::KQCP {
 
@@ -90,10 +93,18 @@ HRESULT KQCommunityPlatform_::CreateObject(const char16_t* interfaceName, std::u
                                            void** object) {
   if (!interfaceName || !object) return E_POINTER;
   const std::u16string_view name(interfaceName);
-  if (name == u"IXMLPackage" || name == u"IKQXmlElement" || name == u"IXMLPackageParser") {
-    return E_NOTIMPL;
+  // Each object starts with the caller's one reference; when it cannot be allocated the
+  // caller gets null and still S_OK.
+  if (name == u"IXMLPackage") {
+    *object = static_cast<IXMLPackage*>(com::MakeObject<XMLPackageImpl>());
+  } else if (name == u"IKQXmlElement") {
+    *object = static_cast<IKQXmlElement*>(com::MakeObject<KQXml>());
+  } else if (name == u"IXMLPackageParser") {
+    *object = static_cast<IXMLPackageParser*>(com::MakeObject<XMLPackageParser>());
+  } else {
+    return E_FAIL;
   }
-  return E_FAIL;
+  return S_OK;
 }
 
 HRESULT KQCommunityPlatform_::GetLuaHost(IKQCPLuaHost** /*host*/) { return E_NOTIMPL; }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "com/object.h"
 #include "kqcp/asyn_host.h"
 #include "kqcp/platform.h"
+#include "kqcp/xml.h"
 #include "workshop/test_cmd.h"
 
 namespace Vantor::KQCP {
@@ -154,6 +156,45 @@ TEST(Platform, CreateObjectRefusesUnknownNames) {
   EXPECT_EQ(Platform()->CreateObject(u"ixmlpackage", 0, &object), E_FAIL);
   EXPECT_EQ(Platform()->CreateObject(u"", 0, &object), E_FAIL);
   EXPECT_EQ(object, reinterpret_cast<void*>(1));
+}
+
+TEST(Platform, CreateObjectMakesTheXmlObjectsByName) {
+  auto* platform = Platform();
+  void* element = nullptr;
+  void* package = nullptr;
+  void* parser = nullptr;
+  ASSERT_EQ(platform->CreateObject(u"IKQXmlElement", 0, &element), S_OK);
+  ASSERT_EQ(platform->CreateObject(u"IXMLPackage", 7, &package), S_OK);
+  ASSERT_EQ(platform->CreateObject(u"IXMLPackageParser", 0, &parser), S_OK);
+  ASSERT_TRUE(element && package && parser);
+  // Each is stored as the interface it was named by, with one reference for the caller.
+  auto* xmlElement = static_cast<IKQXmlElement*>(element);
+  auto* xmlPackage = static_cast<IXMLPackage*>(package);
+  auto* xmlParser = static_cast<IXMLPackageParser*>(parser);
+  void* same = nullptr;
+  EXPECT_EQ(xmlElement->QueryInterface(IID_IKQXmlElement, &same), S_OK);
+  EXPECT_EQ(same, element);
+  EXPECT_EQ(xmlPackage->QueryInterface(IID_IXMLPackage, &same), S_OK);
+  EXPECT_EQ(same, package);
+  EXPECT_EQ(xmlParser->QueryInterface(IID_IXMLPackageParser, &same), S_OK);
+  EXPECT_EQ(same, parser);
+
+  // A message goes from element to bytes and back.
+  ASSERT_EQ(xmlElement->Create("msg", nullptr), kXmlOk);
+  ASSERT_EQ(xmlElement->SetAttributeInt("id", 7), kXmlOk);
+  ASSERT_EQ(xmlPackage->SetElement(xmlElement), kXmlOk);
+  char bytes[64];
+  std::int32_t length = 0;
+  ASSERT_EQ(xmlPackage->GetData(bytes, sizeof bytes, &length), kXmlOk);
+  EXPECT_EQ(std::string(bytes, static_cast<std::size_t>(length)), "<msg id='7'  />\r\n\r\n");
+  ASSERT_EQ(xmlParser->Parse(bytes, length), S_OK);
+  std::int32_t complete = 0;
+  EXPECT_EQ(xmlParser->IsComplete(&complete), S_OK);
+  EXPECT_EQ(complete, 1);
+
+  EXPECT_EQ(xmlElement->Release(), 1u);  // the package still holds it
+  EXPECT_EQ(xmlPackage->Release(), 0u);
+  EXPECT_EQ(xmlParser->Release(), 0u);
 }
 
 }  // namespace

@@ -1,0 +1,111 @@
+// Feeds a package parser in pseudo-random pieces, walks what it built, and checks that the
+// package's byte form is stable through write, parse, write.
+#include "package_round_trip.h"
+
+#include <vector>
+
+#include "com/com_ptr.h"
+#include "com/object.h"
+#include "kqcp/xml.h"
+#include "xml/xml_package_parser.h"
+
+namespace kqcp_fuzz {
+
+namespace {
+
+using Vantor::KQCP::IKQXmlElement;
+using Vantor::KQCP::IXMLPackage;
+using Vantor::KQCP::IXMLPackageParser;
+using Vantor::KQCP::S_OK;
+using Vantor::KQCP::XMLPackageParser;
+using Vantor::KQCP::com::ComPtr;
+using Vantor::KQCP::com::MakeObject;
+
+constexpr std::size_t kLargestOutput = std::size_t{64} << 20;
+
+// The byte form, growing the buffer until it fits; false when it never does.
+bool Write(IXMLPackage* package, std::string* out) {
+  for (std::size_t size = 4096; size <= kLargestOutput; size *= 2) {
+    std::vector<char> buffer(size);
+    std::int32_t length = -1;
+    if (package->GetData(buffer.data(), static_cast<std::int32_t>(size), &length) == 0) {
+      out->assign(buffer.data(), static_cast<std::size_t>(length));
+      return true;
+    }
+  }
+  return false;
+}
+
+// Touches every navigation operation on a few nodes, the way a receiver reads a package.
+void Walk(IKQXmlElement* root) {
+  char name[64];
+  char attribute[64];
+  char value[64];
+  std::int32_t count = 0;
+  root->GetChildCount(&count);
+  IKQXmlElement* child = nullptr;
+  for (std::int32_t i = 0; i < count && i < 8; ++i) {
+    if (root->GetChild(static_cast<std::uint32_t>(i), &child) != 0) continue;
+    // Truncated attribute copies carry no NUL, so they get buffers of their own.
+    child->GetAttributeAt(0, attribute, sizeof attribute, value, sizeof value);
+    if (child->GetName(name, sizeof name) != 0) continue;
+    IKQXmlElement* found = nullptr;
+    if (root->FindElement(name, &found) == 0) found->GetText(value, sizeof value);
+    IKQXmlElement* parent = nullptr;
+    child->GetParent(&parent);
+  }
+  root->GetAttributeCount(&count);
+  root->GetChildByNameAt("a", 1, &child);
+}
+
+}  // namespace
+
+std::string CheckPackageRoundTrip(const std::uint8_t* data, std::size_t size) {
+  if (size == 0) return {};
+  std::uint32_t state = data[0] * 2654435761u + 1;
+  const char* bytes = reinterpret_cast<const char*>(data + 1);
+  std::size_t left = size - 1;
+
+  auto parser = ComPtr<IXMLPackageParser>::Adopt(MakeObject<XMLPackageParser>());
+  if (!parser) return "no parser";
+  std::int32_t complete = 0;
+  while (left > 0 && !complete) {
+    state = state * 1103515245u + 12345u;
+    std::size_t piece = (state >> 16) % 48;
+    if (piece > left) piece = left;
+    const bool accepted = parser->Parse(bytes, static_cast<std::int32_t>(piece)) == S_OK;
+    bytes += piece;
+    left -= piece;
+    parser->IsComplete(&complete);
+    if (!accepted) break;
+  }
+
+  ComPtr<IXMLPackage> package;
+  if (parser->GetPackage(package.Put()) != 0) return "no package";
+  IKQXmlElement* root = nullptr;
+  package->GetElement(&root);
+  if (!root) return "package without element";
+  Walk(root);
+  std::string first;
+  const bool written = Write(package.Get(), &first);
+  // The parser may go before the package: the tree stays with the package.
+  parser.Reset();
+  if (!complete) return {};
+  if (!written) return {};  // larger than the check is willing to write
+
+  auto again = ComPtr<IXMLPackageParser>::Adopt(MakeObject<XMLPackageParser>());
+  if (again->Parse(first.data(), static_cast<std::int32_t>(first.size())) != S_OK) {
+    return "written package refused: " + first;
+  }
+  std::int32_t done = 0;
+  if (again->IsComplete(&done) != S_OK || !done) return "written package incomplete: " + first;
+  ComPtr<IXMLPackage> reread;
+  std::string second;
+  if (again->GetPackage(reread.Put()) != 0 || !Write(reread.Get(), &second)) {
+    return "rewrite failed: " + first;
+  }
+  if (second != first) return "unstable:\n" + first + "\n" + second;
+  return {};
+}
+
+}  // namespace kqcp_fuzz
