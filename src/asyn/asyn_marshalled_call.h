@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "kqcp/asyn.h"
-#include "os/counting_semaphore.h"
+#include "os/one_shot_event.h"
 
 namespace Vantor::KQCP {
 
@@ -18,10 +18,10 @@ struct AsynMarshalledCall {
   std::uint32_t timerValues[3] = {0, 0, 0};
   HRESULT result = E_FAIL;
   bool discarded = false;
-  os::CountingSemaphore done{0, 1};
+  os::OneShotEvent done;
 
-  void Finish() { done.Release(1); }
-  void Wait() { done.Wait(os::kInfinite); }
+  void Finish() { done.Set(); }
+  void Wait() { done.Wait(); }
 };
 
 }  // namespace Vantor::KQCP

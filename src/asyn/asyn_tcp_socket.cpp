@@ -5,7 +5,7 @@
 
 #include "asyn/asyn_frame.h"
 #include "asyn/asyn_socket_common.h"
-#include "os/counting_semaphore.h"
+#include "os/one_shot_event.h"
 
 namespace Vantor::KQCP {
 
@@ -21,7 +21,7 @@ struct ConnectRequest {
 // A posted TCP operation 4: its caller waits for this very message.
 struct SyncRequest {
   bool succeeded = false;
-  os::CountingSemaphore done{0, 1};
+  os::OneShotEvent done;
 };
 
 }  // namespace
@@ -99,7 +99,7 @@ HRESULT AsynTcpSocket::TcpOp4(void* pointer) {
                   reinterpret_cast<std::uintptr_t>(&request)))) {
     return E_FAIL;
   }
-  request.done.Wait(os::kInfinite);
+  request.done.Wait();
   return request.succeeded ? S_OK : E_FAIL;
 }
 
@@ -115,7 +115,7 @@ HRESULT AsynTcpSocket::OnMessage(std::int32_t type, std::uintptr_t value1, std::
     case kTcpOp4: {
       auto* request = reinterpret_cast<SyncRequest*>(value2);
       request->succeeded = Succeeded(hostSocket_->TcpOp4(reinterpret_cast<void*>(value1)));
-      request->done.Release(1);
+      request->done.Set();
       return S_OK;
     }
     default:
@@ -131,7 +131,7 @@ HRESULT AsynTcpSocket::OnMessageDiscarded(std::int32_t type, std::uintptr_t /*va
     // Its caller learns that the request never ran.
     auto* request = reinterpret_cast<SyncRequest*>(value2);
     request->succeeded = false;
-    request->done.Release(1);
+    request->done.Set();
   }
   return S_OK;
 }

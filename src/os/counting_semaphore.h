@@ -31,7 +31,9 @@ class CountingSemaphore {
 
   static void InitState(SemaphoreState* state, std::uint32_t initial, std::uint32_t maximum);
 
-  // Adds count; fails (and leaves the count) when the maximum would be passed.
+  // Adds count; fails (and leaves the count) when the maximum would be passed. It reads the
+  // state after the count has changed, so a semaphore must outlive its releasers (use
+  // OneShotEvent to wake the owner of a short-lived object).
   bool Release(std::uint32_t count, std::uint32_t* previous = nullptr);
   bool TryAcquire();
   // True when acquired, false on timeout.
