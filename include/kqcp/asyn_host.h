@@ -55,8 +55,8 @@ struct IAsynHostDevice : IUnknown {
 struct IAsynHostTcpSocket : IAsynHostDevice {
   static constexpr const GUID& kIid = IID_IAsynHostTcpSocket;
   // The host text arrives as its byte length and its bytes (not terminated).
-  virtual HRESULT TcpOp1(IAsynHostOperation* operation, std::int32_t hostLength,
-                         const char* host, std::uint16_t port, AsynValue value) = 0;
+  virtual HRESULT TcpOp1(IAsynHostOperation* operation, std::int32_t hostLength, const char* host,
+                         std::uint16_t port, AsynValue value) = 0;
   virtual HRESULT TcpOp2(AsynValue a, AsynValue b) = 0;
   virtual HRESULT TcpOp3(AsynValue a, AsynValue b) = 0;
   virtual HRESULT TcpOp4(void* pointer) = 0;

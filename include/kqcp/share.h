@@ -95,8 +95,7 @@ struct IShareSessionService : IUnknown {
   virtual HRESULT AddOperationListener(IShareSessionOperationEvents* listener) = 0;
   virtual HRESULT RemoveOperationListener(IShareSessionOperationEvents* listener) = 0;
   virtual HRESULT CreateOperation(IShareSessionOperation** operation) = 0;
-  virtual HRESULT CreateReply(IShareSessionOperation* request,
-                              IShareSessionOperation** reply) = 0;
+  virtual HRESULT CreateReply(IShareSessionOperation* request, IShareSessionOperation** reply) = 0;
   virtual HRESULT PostOperation(IShareSessionOperation* operation) = 0;
   // An empty or null target broadcasts to every live client.
   virtual HRESULT PostMessage(const char* target, std::int32_t value1, std::int32_t value2,

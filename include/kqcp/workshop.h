@@ -18,9 +18,9 @@ inline constexpr GUID IID_ICmd = {
 // Command states as the workshop reads them from ICmd::GetState.
 // Any other value makes the workshop put the command back without calling it.
 enum CmdState : std::int32_t {
-  kCmdStateExecute = 0,    // Notify(1) and Execute follow
-  kCmdStateCheckWait = 2,  // an unkeyed command is asked CheckWait on every tick
-  kCmdStateContinue = 3,   // Notify(4) and Continue follow
+  kCmdStateExecute = 0,        // Notify(1) and Execute follow
+  kCmdStateCheckWait = 2,      // an unkeyed command is asked CheckWait on every tick
+  kCmdStateContinue = 3,       // Notify(4) and Continue follow
   kCmdStateFinishedFirst = 5,  // 5 to 8: finished, the command leaves the queue
   kCmdStateFinishedLast = 8,
 };

@@ -49,8 +49,7 @@ struct IKQXmlElement : IUnknown {
   virtual HRESULT GetChild(std::uint32_t index, IKQXmlElement** child) = 0;
   virtual HRESULT GetChildByName(const char* name, IKQXmlElement** child) = 0;
   virtual HRESULT GetChildCountByName(const char* name, std::int32_t* count) = 0;
-  virtual HRESULT GetChildByNameAt(const char* name, std::int32_t index,
-                                   IKQXmlElement** child) = 0;
+  virtual HRESULT GetChildByNameAt(const char* name, std::int32_t index, IKQXmlElement** child) = 0;
   virtual HRESULT GetAttributeCount(std::int32_t* count) = 0;
   virtual HRESULT GetAttributeAt(std::int32_t index, char* nameBuffer, std::uint32_t nameLength,
                                  char* valueBuffer, std::uint32_t valueLength) = 0;

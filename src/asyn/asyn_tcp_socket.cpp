@@ -85,10 +85,11 @@ HRESULT AsynTcpSocket::TcpOp1(IKQCPAsynIoOperation* operation, const char* host,
     return hostSocket_->TcpOp1(HostOperationOf(operation), static_cast<std::int32_t>(text.size()),
                                text.data(), port, value);
   }
-  auto request = std::make_unique<ConnectRequest>(ConnectRequest{host, port, value});
+  // The message owns the request once posted; OnMessage or OnMessageDiscarded frees it.
+  auto* request = new ConnectRequest{host, port, value};
   const HRESULT posted = Post(kTcpOp1, reinterpret_cast<std::uintptr_t>(operation),
-                              reinterpret_cast<std::uintptr_t>(request.get()));
-  if (Succeeded(posted)) request.release();  // the message owns it now
+                              reinterpret_cast<std::uintptr_t>(request));
+  if (Failed(posted)) delete request;
   return posted;
 }
 

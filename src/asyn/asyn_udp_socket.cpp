@@ -75,10 +75,11 @@ HRESULT AsynUdpSocket::UdpOp1(std::uint32_t address, std::uint16_t port,
   if (AsynFrameHolder::Instance()->OnMessageThread()) {
     return hostSocket_->UdpOp1(address, port, HostOperationOf(operation));
   }
-  auto request = std::make_unique<SendToRequest>(SendToRequest{address, port});
+  // The message owns the request once posted; OnMessage or OnMessageDiscarded frees it.
+  auto* request = new SendToRequest{address, port};
   const HRESULT posted = Post(kUdpOp1, reinterpret_cast<std::uintptr_t>(operation),
-                              reinterpret_cast<std::uintptr_t>(request.get()));
-  if (Succeeded(posted)) request.release();  // the message owns it now
+                              reinterpret_cast<std::uintptr_t>(request));
+  if (Failed(posted)) delete request;
   return posted;
 }
 

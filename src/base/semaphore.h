@@ -17,8 +17,7 @@ class Semaphore {
 
   // create: make an unnamed semaphore with these counts; otherwise the object starts empty and
   // gets its handle through Attach.
-  Semaphore(std::uint32_t initial = 0, std::uint32_t maximum = kDefaultMaximum,
-            bool create = true);
+  Semaphore(std::uint32_t initial = 0, std::uint32_t maximum = kDefaultMaximum, bool create = true);
   Semaphore(const Semaphore&) = delete;
   Semaphore& operator=(const Semaphore&) = delete;
 

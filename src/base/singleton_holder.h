@@ -27,7 +27,7 @@ class SingletonHolder final : public T {
 
  private:
   SingletonHolder() = default;
-  ~SingletonHolder() = default;
+  ~SingletonHolder() = default;  // NOLINT(modernize-use-override): T's may not be virtual
 
   static inline std::atomic<SingletonHolder*> instance_{nullptr};
   static inline constinit Lock lock_{};

@@ -16,10 +16,6 @@ CKQCPModule& TheModule() { return g_module; }
 
 CKQCPModule::CKQCPModule() : moduleHandle_(os::OwnModuleHandle()) {}
 
-// Only what the component runtime holds is released here; the platform's singletons are never
-// destroyed.
-CKQCPModule::~CKQCPModule() = default;
-
 HRESULT CKQCPModule::DllCanUnloadNow() const { return GetLockCount() == 0 ? S_OK : S_FALSE; }
 
 HRESULT CKQCPModule::DllGetClassObject(REFIID /*classId*/, REFIID /*iid*/, void** out) const {

@@ -20,7 +20,9 @@ inline constexpr const char16_t* kProjectName = u"KQCP";
 class CKQCPModule {
  public:
   CKQCPModule();
-  ~CKQCPModule();
+  // Only what the component runtime holds would be released here; the platform's singletons
+  // are never destroyed.
+  ~CKQCPModule() = default;
   CKQCPModule(const CKQCPModule&) = delete;
   CKQCPModule& operator=(const CKQCPModule&) = delete;
 

@@ -38,7 +38,7 @@ class SingletonObject : public Interfaces... {
     if (!out) return E_POINTER;
     *out = nullptr;
     return detail::FindInterface<SingletonObject, Interfaces...>(this, iid, out) ? S_OK
-                                                                                : E_NOINTERFACE;
+                                                                                 : E_NOINTERFACE;
   }
   ULONG AddRef() override { return 1; }
   ULONG Release() override { return 1; }

@@ -4,8 +4,8 @@
 
 #include <string_view>
 
-#include "core/singletons.h"
 #include "asyn/asyn_frame.h"
+#include "core/singletons.h"
 #include "kqcp/asyn_host.h"
 #include "share/share_session_manager.h"
 #include "workshop/workshop_factory.h"
@@ -22,7 +22,7 @@ HRESULT KQCommunityPlatform_::Init(IPlatformHost* host) {
   if (host) {
     com::ComPtr<IAsynIoHost> ioHost;
     host->QueryHostInterface(IID_IAsynIoHost, ioHost.PutVoid());
-    AttachFrame(std::move(ioHost));
+    AttachFrame(ioHost);
     host->QueryHostInterface(IID_IPlatformHostObject, hostObject_.PutVoid());
   }
   StartWorkshop();
@@ -30,7 +30,7 @@ HRESULT KQCommunityPlatform_::Init(IPlatformHost* host) {
   return S_OK;
 }
 
-void KQCommunityPlatform_::AttachFrame(com::ComPtr<IAsynIoHost> ioHost) {
+void KQCommunityPlatform_::AttachFrame(const com::ComPtr<IAsynIoHost>& ioHost) {
   // The frame takes its own reference; its answer is not examined.
   if (KQCPAsynFrame_* frame = AsynFrameHolder::Instance()) frame->Attach(ioHost.Get());
 }

@@ -24,8 +24,7 @@ class KQCommunityPlatform_ : public com::SingletonObject<IKQCommunityPlatform> {
   HRESULT GetShareSessionManager(IShareSessionManager** manager) override;
   HRESULT Reserved3(void* unused) override;
   HRESULT GetCacheManager(IKQCacheManager** manager) override;
-  HRESULT CreateObject(const char16_t* interfaceName, std::uint32_t unused,
-                       void** object) override;
+  HRESULT CreateObject(const char16_t* interfaceName, std::uint32_t unused, void** object) override;
   HRESULT GetLuaHost(IKQCPLuaHost** host) override;
 
  protected:
@@ -33,7 +32,7 @@ class KQCommunityPlatform_ : public com::SingletonObject<IKQCommunityPlatform> {
 
  private:
   // Hands the host's I/O service to the asynchronous frame.
-  void AttachFrame(com::ComPtr<IAsynIoHost> ioHost);
+  void AttachFrame(const com::ComPtr<IAsynIoHost>& ioHost);
   // Creates the workshop and starts its worker threads.
   void StartWorkshop();
 

@@ -29,7 +29,7 @@ void WriteRecord(std::uint8_t* out, const PackageRecord& record) {
   for (const std::string* text : {&record.target, &record.sender, &record.session, &record.label}) {
     Store32(out, static_cast<std::uint32_t>(text->size()));
     out += 4;
-    if (!text->empty()) std::memcpy(out, text->data(), text->size());
+    text->copy(reinterpret_cast<char*>(out), text->size());
     out += text->size();
   }
   Store32(out, static_cast<std::uint32_t>(record.payloadLength));

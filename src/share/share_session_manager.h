@@ -75,7 +75,7 @@ class ShareSessionManager_ : public com::SingletonObject<IShareSessionManager> {
   void TakeMessages();
   void TakeOperations();
   void QueueMessage(const ShareMessage& message);
-  void QueueOperation(com::ComPtr<ShareSessionOperation> operation);
+  void QueueOperation(const com::ComPtr<ShareSessionOperation>& operation);
   // True when records remain after a batch.
   bool ReceiveBatch();
   void Dispatch(const PackageRecord& record);

@@ -95,10 +95,10 @@ void ShareSessionManager_::TakeOperations() {
     ScopedLock outbox(operationLock_);
     taken.swap(operations_);
   }
-  for (auto& operation : taken) QueueOperation(std::move(operation));
+  for (const auto& operation : taken) QueueOperation(operation);
 }
 
-void ShareSessionManager_::QueueOperation(com::ComPtr<ShareSessionOperation> operation) {
+void ShareSessionManager_::QueueOperation(const com::ComPtr<ShareSessionOperation>& operation) {
   const std::string target = operation->Target();
   sender_.Add(QueueNameOf(target), [this, operation, target](SharePackageDataQueue& queue) {
     PackageRecord record;

@@ -75,6 +75,7 @@ Workshop::~Workshop() {
     workers = std::move(leftovers->workers);
     queue_ = std::move(leftovers->queue);
   }
+  // NOLINTNEXTLINE(bugprone-use-after-move): moved back above whenever it was moved away
   for (auto& worker : workers) static_cast<void>(worker.release());
   static_cast<void>(queue_.release());
 }

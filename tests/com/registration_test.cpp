@@ -1,9 +1,9 @@
 // Registration writes the AppID keys of the registry script; removal keeps only the AppID key.
-#include "com/module.h"
 #include "com/registration.h"
 
 #include <gtest/gtest.h>
 
+#include "com/module.h"
 #include "kqcp/platform.h"
 #include "os/registry_store.h"
 #include "support/temp_dir.h"
@@ -34,9 +34,7 @@ TEST(Registration, UnwritableStoreIsReportedAsFailure) {
   EXPECT_EQ(DllRegisterServer(), E_FAIL);
 }
 
-TEST(Registration, GuidText) {
-  EXPECT_EQ(GuidToString(kAppId), kAppIdText);
-}
+TEST(Registration, GuidText) { EXPECT_EQ(GuidToString(kAppId), kAppIdText); }
 
 }  // namespace
 }  // namespace Vantor::KQCP::com

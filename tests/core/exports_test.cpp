@@ -12,11 +12,10 @@
 namespace Vantor::KQCP {
 namespace {
 
-const char* const kExports[] = {"GetKQCommunityPlatform", "DllCanUnloadNow",
-                                "DllGetClassObject",      "DllRegisterServer",
-                                "DllUnregisterServer",    "SysAllocString",
-                                "SysAllocStringLen",      "SysStringLen",
-                                "SysFreeString"};
+const char* const kExports[] = {
+    "GetKQCommunityPlatform", "DllCanUnloadNow",     "DllGetClassObject",
+    "DllRegisterServer",      "DllUnregisterServer", "SysAllocString",
+    "SysAllocStringLen",      "SysStringLen",        "SysFreeString"};
 
 TEST(Exports, EntryPointsResolveByNameAndThePlatformWorks) {
   void* library = dlopen(KQCP_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);

@@ -7,8 +7,12 @@ namespace Vantor::KQCP::os {
 namespace {
 
 TEST(Utf, RoundTripsEveryPlane) {
-  const std::u16string samples[] = {u"", u"plain ascii", u"caf\u00e9", u"\u4e2d\u6587",
-                                    u"\U0001F600 smile", u"mixed \u00e9\u4e2d\U0001F600"};
+  const std::u16string samples[] = {u"",
+                                    u"plain ascii",
+                                    u"caf\u00e9",
+                                    u"\u4e2d\u6587",
+                                    u"\U0001F600 smile",
+                                    u"mixed \u00e9\u4e2d\U0001F600"};
   for (const auto& sample : samples) {
     EXPECT_EQ(Utf8ToUtf16(Utf16ToUtf8(sample)), sample);
   }
@@ -21,9 +25,11 @@ TEST(Utf, MalformedInputBecomesReplacementCharacters) {
     std::string utf8;
     std::u16string expected;
   } cases[] = {
-      {"\xC3", u"\uFFFD"},                 // truncated sequence
-      {"a\xFF" "b", u"a\uFFFDb"},          // invalid lead byte
-      {"\xC0\x80", u"\uFFFD\uFFFD"},       // overlong NUL
+      {"\xC3", u"\uFFFD"},  // truncated sequence
+      {"a\xFF"
+       "b",
+       u"a\uFFFDb"},                            // invalid lead byte
+      {"\xC0\x80", u"\uFFFD\uFFFD"},            // overlong NUL
       {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},  // encoded surrogate
   };
   for (const auto& c : cases) EXPECT_EQ(Utf8ToUtf16(c.utf8), c.expected) << c.utf8;
