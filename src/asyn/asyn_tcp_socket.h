@@ -4,16 +4,12 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 
-#include "com/com_ptr.h"
-#include "com/object.h"
-#include "kqcp/asyn_host.h"
+#include "asyn/asyn_device_socket.h"
 
 namespace Vantor::KQCP {
 
-class AsynTcpSocket
-    : public com::RefCounted<com::PlainObject, IKQCPAsynTcpSocket, IAsynMessageEvents> {
+class AsynTcpSocket : public AsynDeviceSocket<IKQCPAsynTcpSocket, IAsynHostTcpSocket> {
  public:
   // Message types of the posted requests.
   enum Message : std::int32_t {
@@ -26,15 +22,10 @@ class AsynTcpSocket
     kTcpOp4 = 12,
   };
 
-  // On the message thread; registers the wrapper for messages through the frame.
-  explicit AsynTcpSocket(IAsynHostTcpSocket* hostSocket);
-  ~AsynTcpSocket() override;
+  explicit AsynTcpSocket(IAsynHostTcpSocket* hostSocket)
+      : AsynDeviceSocket(hostSocket, {kDeviceOp1, kDeviceOp2, kDeviceOp3, kDeviceOp4, kDeviceOp5}) {
+  }
 
-  HRESULT DeviceOp1(IKQCPAsynIoOperation* operation) override;
-  HRESULT DeviceOp2(IKQCPAsynIoOperation* operation) override;
-  HRESULT DeviceOp3(IKQCPAsynIoOperation* operation) override;
-  HRESULT DeviceOp4(IKQCPAsynIoOperation* operation) override;
-  HRESULT DeviceOp5() override;
   HRESULT TcpOp1(IKQCPAsynIoOperation* operation, const char* host, std::uint16_t port,
                  AsynValue value) override;
   HRESULT TcpOp2(AsynValue, AsynValue) override { return S_OK; }
@@ -45,14 +36,6 @@ class AsynTcpSocket
   HRESULT OnMessage(std::int32_t type, std::uintptr_t value1, std::uintptr_t value2) override;
   HRESULT OnMessageDiscarded(std::int32_t type, std::uintptr_t value1,
                              std::uintptr_t value2) override;
-
- private:
-  // A device request: on the message thread directly, else posted as type.
-  HRESULT Device(std::int32_t type, IKQCPAsynIoOperation* operation);
-  HRESULT RunDevice(std::int32_t type, IKQCPAsynIoOperation* operation);
-  HRESULT Post(std::int32_t type, std::uintptr_t value1, std::uintptr_t value2);
-
-  com::ComPtr<IAsynHostTcpSocket> hostSocket_;
 };
 
 }  // namespace Vantor::KQCP

@@ -4,14 +4,11 @@
 
 #include <cstdint>
 
-#include "com/com_ptr.h"
-#include "com/object.h"
-#include "kqcp/asyn_host.h"
+#include "asyn/asyn_device_socket.h"
 
 namespace Vantor::KQCP {
 
-class AsynUdpSocket
-    : public com::RefCounted<com::PlainObject, IKQCPAsynUdpSocket, IAsynMessageEvents> {
+class AsynUdpSocket : public AsynDeviceSocket<IKQCPAsynUdpSocket, IAsynHostUdpSocket> {
  public:
   enum Message : std::int32_t {
     kUdpOp1 = 0,
@@ -22,14 +19,10 @@ class AsynUdpSocket
     kDeviceOp4 = 5,
   };
 
-  explicit AsynUdpSocket(IAsynHostUdpSocket* hostSocket);
-  ~AsynUdpSocket() override;
+  explicit AsynUdpSocket(IAsynHostUdpSocket* hostSocket)
+      : AsynDeviceSocket(hostSocket, {kDeviceOp1, kDeviceOp2, kDeviceOp3, kDeviceOp4, kDeviceOp5}) {
+  }
 
-  HRESULT DeviceOp1(IKQCPAsynIoOperation* operation) override;
-  HRESULT DeviceOp2(IKQCPAsynIoOperation* operation) override;
-  HRESULT DeviceOp3(IKQCPAsynIoOperation* operation) override;
-  HRESULT DeviceOp4(IKQCPAsynIoOperation* operation) override;
-  HRESULT DeviceOp5() override;
   HRESULT UdpOp1(std::uint32_t address, std::uint16_t port,
                  IKQCPAsynIoOperation* operation) override;
   HRESULT UdpOp2(AsynValue, AsynValue) override { return E_NOTIMPL; }
@@ -37,13 +30,6 @@ class AsynUdpSocket
   HRESULT OnMessage(std::int32_t type, std::uintptr_t value1, std::uintptr_t value2) override;
   HRESULT OnMessageDiscarded(std::int32_t type, std::uintptr_t value1,
                              std::uintptr_t value2) override;
-
- private:
-  HRESULT Device(std::int32_t type, IKQCPAsynIoOperation* operation);
-  HRESULT RunDevice(std::int32_t type, IKQCPAsynIoOperation* operation);
-  HRESULT Post(std::int32_t type, std::uintptr_t value1, std::uintptr_t value2);
-
-  com::ComPtr<IAsynHostUdpSocket> hostSocket_;
 };
 
 }  // namespace Vantor::KQCP
