@@ -1,7 +1,10 @@
 # kqcp_add_plugin(<target> SOURCES ...): builds a plug-in library that the platform can load.
 # The plug-in sees only the public headers and exports only "GetPluginObject"; the BSTR functions
 # it calls resolve against libkqcp.so, which the host has already loaded.
-set(KQCP_PUBLIC_INCLUDE_DIR ${CMAKE_CURRENT_LIST_DIR}/../include)
+# In the source tree the headers sit beside this folder; the installed package sets the path.
+if(NOT DEFINED KQCP_PUBLIC_INCLUDE_DIR)
+  set(KQCP_PUBLIC_INCLUDE_DIR ${CMAKE_CURRENT_LIST_DIR}/../include)
+endif()
 
 function(kqcp_add_plugin target)
   cmake_parse_arguments(ARG "" "OUTPUT_DIRECTORY" "SOURCES" ${ARGN})
