@@ -1,0 +1,97 @@
+// The example host's asynchronous I/O service on standalone Asio: one message thread running
+// an io_context, posted messages, timers, and TCP/UDP sockets on IPv4.
+//
+// What the numbered operations mean in this host (values are AsynValue unless noted):
+//
+// Operation object (IKQCPAsynIoOperation / IAsynHostOperation), one request at a time:
+//   Op1(address)       the request's buffer: where data is sent from or received into
+//   Op2(length)        the buffer's length in bytes
+//   Op4(status*, n*)   after the request's event: writes its result (HRESULT, 0 = done) to the
+//                      std::int32_t at status* and the bytes moved to the std::uint32_t at n*
+//   Op7(tag)           a number the caller keeps with the request; a UDP bind uses it as port
+//   Op8(address*, port*)  the peer of the last request: IPv4 address (host order) to the
+//                      std::uint32_t at address*, port to the std::uint16_t at port*
+//   every other number E_NOTIMPL.
+//   The event (OnOperationEvent) arrives on the message thread when a request has finished;
+//   the caller keeps its operation until then.
+//
+// TCP socket (IKQCPAsynTcpSocket):
+//   TcpOp1(op, host, port, value)  connect to host (IPv4 text or "localhost") and port; event
+//   DeviceOp1(op)  receive: reads what has arrived, up to the buffer's length; event
+//   DeviceOp2(op)  send: writes the whole buffer; event
+//   DeviceOp3(op)  peer address into the operation at once (Op8 reads it); no event
+//   DeviceOp4(op)  shuts the sending side down; no event
+//   DeviceOp5()    closes the socket
+//   TcpOp4(int*)   sets TCP_NODELAY to *int (synchronous)
+//
+// UDP socket (IKQCPAsynUdpSocket):
+//   DeviceOp3(op)  binds to 127.0.0.1 and the port in the operation's tag (0: any); no event
+//   UdpOp1(address, port, op)  sends the buffer as one datagram to address:port; event
+//   DeviceOp1(op)  receives one datagram into the buffer; Op8 then names its sender; event
+//   DeviceOp4(op)  the local port into the operation (Op8); no event
+//   DeviceOp5()    closes the socket
+//
+// Timers: SetTimer(sink, milliseconds, id, repeat) fires sink->OnTimer(id) after the interval,
+// again and again while repeat is not 0; KillTimer(sink, id) and KillTimers(sink) stop them.
+// The service keeps a reference on the sink until its timer is killed or, without repeat, has
+// fired.
+#pragma once
+
+#include <asio.hpp>
+#include <map>
+#include <memory>
+#include <set>
+#include <thread>
+
+#include "common/object.h"
+#include "kqcp/asyn_host.h"
+
+namespace example {
+
+class AsioIoHost : public HostObject<IAsynIoHost, IAsynUdpHost> {
+ public:
+  AsioIoHost();
+  ~AsioIoHost() override;
+
+  HRESULT SetTimer(IAsynTimerEvents* sink, std::uint32_t milliseconds, std::uint32_t id,
+                   std::uint32_t repeat) override;
+  HRESULT KillTimer(IAsynTimerEvents* sink, std::uint32_t id) override;
+  HRESULT KillTimers(IAsynTimerEvents* sink) override;
+  HRESULT RegisterEvents(IAsynMessageEvents* target) override;
+  HRESULT UnregisterEvents(IAsynMessageEvents* target) override;
+  HRESULT PostAsynMessage(IAsynMessageEvents* target, std::int32_t type, std::uintptr_t value1,
+                          std::uintptr_t value2) override;
+  HRESULT Op7(IAsynMessageEvents* target, std::int32_t type, std::uintptr_t value1,
+              std::uintptr_t value2) override;
+  HRESULT IsMessageThread() override;
+  HRESULT CreateOperation(IAsynIoOperationEvents* target, IAsynHostOperation** operation) override;
+  HRESULT CreateTcpSocket(IAsynHostTcpSocket** socket) override;
+  HRESULT CreateProxyTcpSocket(IAsynHostTcpSocket* socket, std::int32_t kind,
+                               std::int32_t serverLength, const char* server, std::uint16_t port,
+                               std::int32_t userLength, const char* user,
+                               std::int32_t passwordLength, const char* password,
+                               IAsynHostTcpSocket** proxySocket) override;
+  HRESULT CreateUdpSocket(IAsynHostUdpSocket** socket) override;
+  HRESULT CreateProxyUdpSocket(std::int32_t serverLength, const char* server, std::uint16_t port,
+                               std::int32_t userLength, const char* user,
+                               std::int32_t passwordLength, const char* password,
+                               IAsynHostUdpSocket** socket) override;
+
+  asio::io_context& Context() { return context_; }
+  // Stops the message thread; messages still queued are discarded.
+  void Shutdown();
+
+ private:
+  struct Timer;
+  void Arm(const std::shared_ptr<Timer>& timer);
+
+  asio::io_context context_;
+  asio::executor_work_guard<asio::io_context::executor_type> work_;
+  std::thread thread_;
+  std::thread::id threadId_;
+  std::mutex targetsMutex_;
+  std::set<IAsynMessageEvents*> targets_;
+  std::multimap<IAsynTimerEvents*, std::shared_ptr<Timer>> timers_;  // message thread only
+};
+
+}  // namespace example

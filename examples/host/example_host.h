@@ -1,0 +1,35 @@
+// The example host application's side of the platform: its host object (IPlatformHost), which
+// hands the platform the Asio I/O service, and a TCP echo server on loopback for the demo.
+#pragma once
+
+#include <memory>
+
+#include "asio_io_host.h"
+#include "common/object.h"
+#include "kqcp/platform.h"
+
+namespace example {
+
+class ExampleHost : public HostObject<IPlatformHost> {
+ public:
+  ExampleHost();
+  HRESULT QueryHostInterface(REFIID iid, void** out) override;
+  AsioIoHost& Io() { return *io_.Get(); }
+
+ private:
+  Ref<AsioIoHost> io_;
+};
+
+// Echoes every byte it receives on 127.0.0.1, on the I/O service's message thread.
+class EchoServer {
+ public:
+  explicit EchoServer(asio::io_context& context);
+  std::uint16_t Port() const { return port_; }
+
+ private:
+  void Accept();
+  asio::ip::tcp::acceptor acceptor_;
+  std::uint16_t port_ = 0;
+};
+
+}  // namespace example
