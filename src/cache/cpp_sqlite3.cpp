@@ -241,6 +241,11 @@ CppSQLite3Statement CppSQLite3DB::Compile(const char* sql) {
   return CppSQLite3Statement(db_, Prepare(sql, true));
 }
 
+std::int64_t CppSQLite3DB::MaxValueLength() const {
+  CheckOpen();
+  return sqlite3_limit(db_, SQLITE_LIMIT_LENGTH, -1);
+}
+
 bool CppSQLite3DB::InTransaction() const { return db_ && !sqlite3_get_autocommit(db_); }
 
 }  // namespace Vantor::KQCP

@@ -107,6 +107,8 @@ class CppSQLite3DB {
   int ExecScalar(const char* sql);
   // A statement kept and reused for the life of the connection.
   CppSQLite3Statement Compile(const char* sql);
+  // The longest text or blob the connection stores.
+  std::int64_t MaxValueLength() const;
   // Whether a transaction is open on this connection.
   bool InTransaction() const;
 

@@ -147,6 +147,9 @@ HRESULT DBCache::SetValue(const char* key, std::int32_t time, const void* data,
   if (!key || !data || length < 0) return E_FAIL;
   ScopedLock guard(lock_);
   try {
+    Ready();
+    // Its text form is longer than the data; refused before a buffer that large is made.
+    if (length >= db_.MaxValueLength()) return E_FAIL;
     auto text = std::make_unique_for_overwrite<std::uint8_t[]>(EncodedCapacity(length));
     const std::size_t size =
         EncodeBinary(static_cast<const std::uint8_t*>(data), length, text.get());

@@ -29,10 +29,12 @@ class MemCache final : public BaseCache {
     // Exactly representable for every 32-bit time.
     double time = 0;
   };
-  // Lets lookups use the caller's key without copying it into a string.
+  // Lets lookups use the caller's key without copying it into a string. Not noexcept on
+  // purpose: libstdc++ then keeps each node's hash, and a lookup does not rehash the keys of
+  // its bucket's neighbours.
   struct KeyHash {
     using is_transparent = void;
-    std::size_t operator()(std::string_view key) const noexcept {
+    std::size_t operator()(std::string_view key) const {
       return std::hash<std::string_view>{}(key);
     }
   };

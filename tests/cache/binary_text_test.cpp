@@ -113,6 +113,49 @@ TEST(BinaryText, MalformedTextsAreRefused) {
   EXPECT_EQ(DecodedLength(nullptr, 4), -1);
 }
 
+// The decoding rules one byte at a time, to hold the block-wise decoder against.
+std::int64_t ReferenceDecode(const Bytes& text, std::size_t size, Bytes* data) {
+  data->clear();
+  if (size == 0 || text[0] == 0) return -1;
+  for (std::size_t i = 1; i < size && text[i] != 0; ++i) {
+    std::uint8_t c = text[i];
+    if (c == 0x01) {
+      if (++i >= size) return -1;
+      if (text[i] == 1)
+        c = 0;
+      else if (text[i] == 2)
+        c = 1;
+      else if (text[i] == 3)
+        c = 0x27;
+      else
+        return -1;
+    }
+    data->push_back(static_cast<std::uint8_t>(c + text[0]));
+  }
+  return static_cast<std::int64_t>(data->size());
+}
+
+TEST(BinaryText, BlockwiseDecodingMatchesTheByteRules) {
+  // Escapes, terminators and bad escape codes at every position of a few blocks.
+  const Bytes valid = Encode(AllByteValues());
+  for (std::size_t at = 1; at < 70; ++at) {
+    std::vector<Bytes> texts = {valid, valid, valid, valid};
+    texts[0][at] = 0x00;
+    texts[1][at] = 0x01;
+    texts[2][at] = 0x01;
+    if (at + 1 < valid.size()) texts[2][at + 1] = 0x04;
+    texts[3].resize(at);  // cut anywhere, even inside an escape
+    for (const Bytes& text : texts) {
+      Bytes expected, actual;
+      const std::int64_t length = ReferenceDecode(text, text.size(), &expected);
+      ASSERT_EQ(Decode(text, &actual), length) << "at " << at;
+      if (length >= 0) {
+        ASSERT_EQ(actual, expected) << "at " << at;
+      }
+    }
+  }
+}
+
 TEST(BinaryText, DecodingStopsAtTheTerminator) {
   const Bytes text = {0x05, 0x41, 0x00, 0x42, 0x01, 0x09};
   Bytes back;
