@@ -64,7 +64,9 @@ bool CppSQLite3Query::FieldIsNull(int index) const {
 
 const char* CppSQLite3Query::FieldValue(int index, const char* nullValue) const {
   if (FieldIsNull(index)) return nullValue;
-  return reinterpret_cast<const char*>(sqlite3_column_text(statement_, index));
+  const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement_, index));
+  if (!text) ThrowLayerError(sqlite_layer_error::kCannotAllocate);
+  return text;
 }
 
 const char* CppSQLite3Query::GetStringField(const char* name, const char* nullValue) const {
