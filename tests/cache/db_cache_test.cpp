@@ -224,6 +224,26 @@ TEST_F(DBCacheTest, BackslashesSeparateDirectories) {
   EXPECT_EQ(DBCache::FilePath(u"C:\\dir", u"name"), "C:/dir/name");
 }
 
+// A file made by a writer that knows nothing of the index or the log: the cache reads its rows
+// and adds what it needs.
+TEST(DBCacheExistingFile, AdoptsAFileWithoutIndexOrLog) {
+  kqcp_test::TempDir dir;
+  {
+    RawDatabase raw(dir.File("old"));
+    ASSERT_TRUE(raw.Exec("create table CacheData(key TEXT, time INTEGER, data BLOB);"));
+    ASSERT_TRUE(raw.Exec("insert into CacheData values ('abc', 3, '\x01\x60\x61\x62');"));
+  }
+  auto cache = kqcp_test::OpenDbCache(dir.path(), "old");
+  Bytes value;
+  ASSERT_TRUE(kqcp_test::ReadValue(cache.Get(), "abc", &value));
+  EXPECT_EQ(value, (Bytes{'a', 'b', 'c'}));
+  EXPECT_EQ(cache->GetTime("abc"), 3);
+  RawDatabase raw(dir.File("old"));
+  EXPECT_EQ(raw.Scalar("select count(*) from sqlite_master where type = 'index';"), 1);
+  EXPECT_EQ(raw.Column("pragma journal_mode;"), std::vector<std::string>{"wal"});
+  EXPECT_EQ(raw.Scalar("select count(*) from sqlite_master where type = 'table';"), 1);
+}
+
 // Files that cannot serve as the cache's database: every operation fails, nothing crashes,
 // and the file is left as it was.
 TEST(DBCacheUnusableFile, OperationsFailCleanly) {
