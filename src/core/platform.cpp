@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "asyn/asyn_frame.h"
+#include "cache/cache_manager.h"
 #include "core/singletons.h"
 #include "kqcp/asyn_host.h"
 #include "share/share_session_manager.h"
@@ -87,7 +88,14 @@ HRESULT KQCommunityPlatform_::GetShareSessionManager(IShareSessionManager** mana
 
 HRESULT KQCommunityPlatform_::Reserved3(void* /*unused*/) { return E_FAIL; }
 
-HRESULT KQCommunityPlatform_::GetCacheManager(IKQCacheManager** /*manager*/) { return E_NOTIMPL; }
+HRESULT KQCommunityPlatform_::GetCacheManager(IKQCacheManager** manager) {
+  if (!manager) return E_POINTER;
+  CacheManager_* instance = CacheManagerHolder::Instance();
+  if (!instance) return E_OUTOFMEMORY;
+  *manager = instance;
+  instance->AddRef();
+  return S_OK;
+}
 
 HRESULT KQCommunityPlatform_::CreateObject(const char16_t* interfaceName, std::uint32_t /*unused*/,
                                            void** object) {

@@ -1,0 +1,221 @@
+// The database cache: connection set-up, schema, and the four operations over kept statements.
+#include "cache/db_cache.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "cache/binary_text.h"
+#include "os/library.h"
+
+namespace Vantor::KQCP {
+
+using VEXO::System::Thread::ScopedLock;
+
+struct DBCache::Statements {
+  CppSQLite3Statement begin;
+  CppSQLite3Statement commit;
+  CppSQLite3Statement rollback;
+  CppSQLite3Statement update;
+  CppSQLite3Statement insert;
+  CppSQLite3Statement selectData;
+  CppSQLite3Statement selectTime;
+};
+
+DBCache::DBCache() = default;
+DBCache::~DBCache() = default;
+
+std::string DBCache::FilePath(const std::u16string& directory, const std::u16string& name) {
+  return os::ToNativePath(directory + u"\\" + name);
+}
+
+void DBCache::Open(const std::u16string& directory) {
+  ScopedLock guard(lock_);
+  try {
+    statements_.reset();
+    db_.Open(FilePath(directory, Name()));
+    ApplyConnectionSettings();
+    Prepare();
+  } catch (...) {
+    // Not reported: the operations report the failure.
+  }
+}
+
+void DBCache::ApplyConnectionSettings() {
+  // A write-ahead log with normal sync: a commit is one append to the log, readers never wait
+  // for writers, and a committed value survives the end of its process. Both are optional:
+  // without them the cache works as before, only slower.
+  try {
+    db_.ExecDML("pragma journal_mode=WAL;");
+  } catch (const CppSQLite3Exception&) {
+  }
+  try {
+    db_.ExecDML("pragma synchronous=NORMAL;");
+  } catch (const CppSQLite3Exception&) {
+  }
+}
+
+void DBCache::EnsureTable() {
+  char check[128];
+  std::snprintf(check, sizeof check,
+                "select count(*) from sqlite_master where type='table' and name='%s'", kTableName);
+  if (db_.ExecScalar(check) > 0) return;
+  // Checked again inside a write transaction, so two processes creating the same cache at once
+  // do not both run the create statement.
+  db_.ExecDML("begin immediate;");
+  try {
+    if (db_.ExecScalar(check) <= 0) db_.ExecDML(kCreateTable);
+    db_.ExecDML("commit;");
+  } catch (...) {
+    if (db_.InTransaction()) {
+      try {
+        db_.ExecDML("rollback;");
+      } catch (...) {
+      }
+    }
+    throw;
+  }
+}
+
+void DBCache::Prepare() {
+  EnsureTable();
+  // Only for speed: a file that cannot take the index (read-only, full) is still used.
+  try {
+    if (db_.ExecScalar("select count(*) from sqlite_master where type='index' and "
+                       "name='CacheDataKey'") <= 0) {
+      db_.ExecDML(kCreateIndex);
+    }
+  } catch (const CppSQLite3Exception&) {
+  }
+  auto statements = std::make_unique<Statements>();
+  statements->begin = db_.Compile("begin immediate;");
+  statements->commit = db_.Compile("commit;");
+  statements->rollback = db_.Compile("rollback;");
+  statements->update = db_.Compile("update CacheData set time = ?1, data = ?2 where key = ?3;");
+  statements->insert = db_.Compile("insert into CacheData values (?1, ?2, ?3);");
+  statements->selectData = db_.Compile("select data from CacheData where key = ?1;");
+  statements->selectTime = db_.Compile("select time from CacheData where key = ?1;");
+  statements_ = std::move(statements);
+}
+
+DBCache::Statements& DBCache::Ready() {
+  if (!db_.IsOpen()) ThrowLayerError(sqlite_layer_error::kNotOpen);
+  if (!statements_) Prepare();
+  return *statements_;
+}
+
+void DBCache::Write(const char* key, std::int32_t time, const char* text, std::size_t size) {
+  Statements& s = Ready();
+  const std::size_t keySize = std::strlen(key);
+  {
+    StatementUse use(s.begin);
+    s.begin.ExecDML();
+  }
+  try {
+    int changed = 0;
+    {
+      StatementUse use(s.update);
+      s.update.Bind(1, time);
+      s.update.Bind(2, text, size);
+      s.update.Bind(3, key, keySize);
+      changed = s.update.ExecDML();
+    }
+    if (changed == 0) {
+      StatementUse use(s.insert);
+      s.insert.Bind(1, key, keySize);
+      s.insert.Bind(2, time);
+      s.insert.Bind(3, text, size);
+      s.insert.ExecDML();
+    }
+    StatementUse use(s.commit);
+    s.commit.ExecDML();
+  } catch (...) {
+    if (db_.InTransaction()) {
+      StatementUse use(s.rollback);
+      try {
+        s.rollback.ExecDML();
+      } catch (...) {
+      }
+    }
+    throw;
+  }
+}
+
+HRESULT DBCache::SetValue(const char* key, std::int32_t time, const void* data,
+                          std::int32_t length) {
+  if (!key || !data || length < 0) return E_FAIL;
+  ScopedLock guard(lock_);
+  try {
+    Ready();
+    // Its text form is longer than the data; refused before a buffer that large is made.
+    if (length >= db_.MaxValueLength()) return E_FAIL;
+    auto text = std::make_unique_for_overwrite<std::uint8_t[]>(EncodedCapacity(length));
+    const std::size_t size =
+        EncodeBinary(static_cast<const std::uint8_t*>(data), length, text.get());
+    Write(key, time, reinterpret_cast<const char*>(text.get()), size);
+    return S_OK;
+  } catch (...) {
+    return E_FAIL;
+  }
+}
+
+HRESULT DBCache::GetValue(const char* key, void* buffer, std::int32_t* length) {
+  if (!key || !buffer || !length) return E_FAIL;
+  ScopedLock guard(lock_);
+  try {
+    Statements& s = Ready();
+    StatementUse use(s.selectData);
+    s.selectData.Bind(1, key, std::strlen(key));
+    if (!s.selectData.Step()) return E_FAIL;
+    const unsigned char* text = s.selectData.ColumnText(0);
+    const auto bytes = static_cast<std::size_t>(s.selectData.ColumnBytes(0));
+    const std::int64_t size = DecodedLength(text, bytes);
+    if (size < 0 || size > INT32_MAX) return E_FAIL;
+    HRESULT result = S_OK;
+    if (*length >= size) {
+      DecodeBinary(text, bytes, static_cast<std::uint8_t*>(buffer));
+    } else {
+      result = E_OUTOFMEMORY;
+    }
+    *length = static_cast<std::int32_t>(size);
+    return result;
+  } catch (...) {
+    return E_FAIL;
+  }
+}
+
+HRESULT DBCache::GetValueSize(const char* key, std::int32_t* length) {
+  if (!key || !length) return E_FAIL;
+  ScopedLock guard(lock_);
+  try {
+    Statements& s = Ready();
+    StatementUse use(s.selectData);
+    s.selectData.Bind(1, key, std::strlen(key));
+    if (!s.selectData.Step()) return S_OK;
+    const unsigned char* text = s.selectData.ColumnText(0);
+    const auto bytes = static_cast<std::size_t>(s.selectData.ColumnBytes(0));
+    const std::int64_t size = DecodedLength(text, bytes);
+    if (size < 0 || size > INT32_MAX) return E_FAIL;
+    *length = static_cast<std::int32_t>(size);
+    return S_OK;
+  } catch (...) {
+    return E_FAIL;
+  }
+}
+
+std::int32_t DBCache::GetTime(const char* key) {
+  if (!key) return 0;
+  ScopedLock guard(lock_);
+  try {
+    Statements& s = Ready();
+    StatementUse use(s.selectTime);
+    s.selectTime.Bind(1, key, std::strlen(key));
+    if (!s.selectTime.Step() || s.selectTime.ColumnIsNull(0)) return 0;
+    return s.selectTime.ColumnInt(0);
+  } catch (...) {
+    return 0;
+  }
+}
+
+}  // namespace Vantor::KQCP
