@@ -1,10 +1,12 @@
 // The minimal plug-in of the README, word for word: it must build with kqcp_add_plugin and
 // load into a host that opened libkqcp.so privately.
+#include <atomic>
+
 #include "kqcp/kqcp.h"
 using namespace Vantor::KQCP;
 
 class Hello final : public IKQCPPlugin {
-  ULONG refs_ = 1;
+  std::atomic<ULONG> refs_{1};  // GetPlugin hands the plug-in to any thread
  public:
   HRESULT QueryInterface(REFIID iid, void** out) override {
     *out = (iid == IID_IUnknown || iid == IID_IKQCPPlugin) ? this : nullptr;

@@ -3,6 +3,8 @@
 // that program exports; the program may act on the report while the call is under way.
 #pragma once
 
+#include <atomic>
+
 #include "kqcp/kqcp.h"
 
 extern "C" void KqcpTestPluginEvent(const char* tag, const char* event,
@@ -58,7 +60,7 @@ class TestPlugin final : public IKQCPPlugin {
 
  private:
   const Behaviour& behaviour_;
-  ULONG count_ = 1;
+  std::atomic<ULONG> count_{1};
 };
 
 }  // namespace
