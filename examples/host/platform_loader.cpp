@@ -21,7 +21,7 @@ std::string ExecutableDirectory() {
 
 PlatformLoader::PlatformLoader(const std::string& libraryPath)
     : path_(libraryPath.empty() ? ExecutableDirectory() + "/../lib/libkqcp.so" : libraryPath) {
-  void* library = dlopen(path_.c_str(), RTLD_NOW | RTLD_GLOBAL);
+  void* library = dlopen(path_.c_str(), RTLD_NOW);
   if (!library) {
     const char* text = dlerror();
     error_ = text ? text : "cannot load " + path_;

@@ -28,12 +28,28 @@ struct IKQCPPluginManager : IUnknown {
   // Null loads the default list, "KQCP_PLUGIN.xml" beside the library.
   virtual HRESULT LoadPlugins(const char16_t* listPath) = 0;
   virtual HRESULT NotifyPlugins(std::int32_t value) = 0;
+  // S_OK when the library's plug-in was added; E_POINTER for a null or empty path; otherwise
+  // why it was not (KQCP_E_PLUGIN_* below, or the plug-in's own failure).
   virtual HRESULT LoadPlugin(const char16_t* libraryPath) = 0;
   virtual HRESULT GetPlugin(const char16_t* name, IKQCPPlugin** plugin) = 0;
   virtual HRESULT GetObject(REFIID iid, IUnknown** object) = 0;
   virtual HRESULT RegisterObject(REFIID iid, IUnknown* object) = 0;
   virtual HRESULT UnregisterObject(REFIID iid) = 0;
 };
+
+// Why IKQCPPluginManager::LoadPlugin did not add a library (LoadPlugins loads on regardless).
+// A negative result of the plug-in's own GetPluginObject or Initialize is passed back unchanged.
+// The library cannot be loaded (HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND)).
+inline constexpr HRESULT KQCP_E_PLUGIN_NOT_LOADABLE = static_cast<HRESULT>(0x8007007Eu);
+// The library has no "GetPluginObject" export (HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND)).
+inline constexpr HRESULT KQCP_E_PLUGIN_NO_ENTRY = static_cast<HRESULT>(0x8007007Fu);
+// "GetPluginObject" succeeded but stored no plug-in.
+inline constexpr HRESULT KQCP_E_PLUGIN_NO_OBJECT = E_NOINTERFACE;
+// The plug-in reported a null or empty name (HRESULT_FROM_WIN32(ERROR_INVALID_NAME)).
+inline constexpr HRESULT KQCP_E_PLUGIN_NO_NAME = static_cast<HRESULT>(0x8007007Bu);
+// A plug-in of that name is loaded already; the first one stays
+// (HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS)).
+inline constexpr HRESULT KQCP_E_PLUGIN_NAME_TAKEN = static_cast<HRESULT>(0x800700B7u);
 
 // Signature of the "GetPluginObject" export: stores a plug-in carrying one reference.
 using GetPluginObjectFn = HRESULT (*)(IKQCPPlugin** plugin);

@@ -8,6 +8,8 @@
 #include "cache/cache_manager.h"
 #include "core/singletons.h"
 #include "kqcp/asyn_host.h"
+#include "lua/lua_host.h"
+#include "plugin/plugin_manager.h"
 #include "share/share_session_manager.h"
 #include "workshop/workshop_factory.h"
 #include "xml/kq_xml.h"
@@ -42,12 +44,25 @@ void KQCommunityPlatform_::StartWorkshop() {
   workshop_->Start(2);
 }
 
-HRESULT KQCommunityPlatform_::LoadPlugins(const char16_t* /*listPath*/) { return E_NOTIMPL; }
+HRESULT KQCommunityPlatform_::LoadPlugins(const char16_t* listPath) {
+  PluginManager_* manager = PluginManagerHolder::Instance();
+  if (!manager) return E_OUTOFMEMORY;
+  return manager->LoadPlugins(listPath);
+}
 
-HRESULT KQCommunityPlatform_::NotifyPlugins(std::int32_t /*value*/) { return E_NOTIMPL; }
+HRESULT KQCommunityPlatform_::NotifyPlugins(std::int32_t value) {
+  // Without a manager there is no plug-in to notify.
+  if (PluginManager_* manager = PluginManagerHolder::Instance()) manager->NotifyPlugins(value);
+  return S_OK;
+}
 
-HRESULT KQCommunityPlatform_::GetPluginManager(IKQCPPluginManager** /*manager*/) {
-  return E_NOTIMPL;
+HRESULT KQCommunityPlatform_::GetPluginManager(IKQCPPluginManager** manager) {
+  if (!manager) return E_POINTER;
+  PluginManager_* instance = PluginManagerHolder::Instance();
+  if (!instance) return E_OUTOFMEMORY;
+  *manager = instance;
+  instance->AddRef();
+  return S_OK;
 }
 
 HRESULT KQCommunityPlatform_::GetWorkshop(IWorkshop** workshop) {
@@ -115,6 +130,13 @@ HRESULT KQCommunityPlatform_::CreateObject(const char16_t* interfaceName, std::u
   return S_OK;
 }
 
-HRESULT KQCommunityPlatform_::GetLuaHost(IKQCPLuaHost** /*host*/) { return E_NOTIMPL; }
+HRESULT KQCommunityPlatform_::GetLuaHost(IKQCPLuaHost** host) {
+  if (!host) return E_POINTER;
+  LuaHost_* instance = LuaHostHolder::Instance();
+  if (!instance) return E_OUTOFMEMORY;
+  *host = instance;
+  instance->AddRef();
+  return S_OK;
+}
 
 }  // namespace Vantor::KQCP

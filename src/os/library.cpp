@@ -83,4 +83,15 @@ void* OwnModuleHandle() {
   return info.dli_fbase;
 }
 
+bool PublishOwnModuleSymbols() {
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(&PublishOwnModuleSymbols), &info) == 0 || !info.dli_fname ||
+      !*info.dli_fname) {
+    return false;
+  }
+  // Reopening by the loader's own name finds the loaded module; RTLD_NOLOAD never loads another
+  // copy. The handle is kept on purpose: plug-ins bound to this module must not outlive it.
+  return dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_GLOBAL) != nullptr;
+}
+
 }  // namespace Vantor::KQCP::os

@@ -38,5 +38,10 @@ std::string ToNativePath(const std::u16string& path);
 std::u16string OwnModulePath();
 // Base address of the module that contains this code, used as the module handle.
 void* OwnModuleHandle();
+// Makes the exported functions of the module that contains this code visible to libraries
+// loaded later, even when the host loaded it privately (RTLD_LOCAL): plug-ins built against the
+// public headers alone then find the BSTR functions. The module then stays loaded for good, as
+// the plug-ins that bound to it do. Safe to call more than once; false when it did not succeed.
+bool PublishOwnModuleSymbols();
 
 }  // namespace Vantor::KQCP::os
