@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <map>
@@ -115,7 +116,10 @@ std::string Signal::Receive(const std::string& fdArg, int timeoutMs) {
                     deadline - std::chrono::steady_clock::now())
                     .count();
     pollfd p{fd, POLLIN, 0};
-    if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0) return {};
+    if (left <= 0) return {};
+    const int ready = poll(&p, 1, static_cast<int>(left));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) return {};
     char c = 0;
     if (read(fd, &c, 1) != 1) return {};
     if (c == '\n') return line;
@@ -137,7 +141,9 @@ std::string Signal::ReadLine(int timeoutMs) {
                     .count();
     if (left <= 0) return {};
     pollfd p{fds_[0], POLLIN, 0};
-    if (poll(&p, 1, static_cast<int>(left)) <= 0) return {};
+    const int ready = poll(&p, 1, static_cast<int>(left));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) return {};
     char chunk[256];
     ssize_t n = read(fds_[0], chunk, sizeof chunk);
     if (n <= 0) return {};
