@@ -48,4 +48,12 @@ class DemoPlugin : public HostObject<IKQCPPlugin, IDemoPlugin> {
   IKQCommunityPlatform* platform_ = nullptr;
 };
 
+// The body of a plug-in library's "GetPluginObject": a new plug-in with one reference.
+template <class Plugin>
+HRESULT MakePlugin(IKQCPPlugin** plugin) {
+  if (!plugin) return E_POINTER;
+  *plugin = new Plugin();
+  return S_OK;
+}
+
 }  // namespace example

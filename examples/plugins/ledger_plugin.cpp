@@ -61,7 +61,5 @@ class LedgerPlugin : public DemoPlugin {
 }  // namespace example
 
 KQCP_PLUGIN_EXPORT Vantor::KQCP::HRESULT GetPluginObject(Vantor::KQCP::IKQCPPlugin** plugin) {
-  if (!plugin) return Vantor::KQCP::E_POINTER;
-  *plugin = new example::LedgerPlugin();
-  return Vantor::KQCP::S_OK;
+  return example::MakePlugin<example::LedgerPlugin>(plugin);
 }

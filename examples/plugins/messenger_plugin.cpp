@@ -262,7 +262,5 @@ class MessengerPlugin : public DemoPlugin {
 }  // namespace example
 
 KQCP_PLUGIN_EXPORT Vantor::KQCP::HRESULT GetPluginObject(Vantor::KQCP::IKQCPPlugin** plugin) {
-  if (!plugin) return Vantor::KQCP::E_POINTER;
-  *plugin = new example::MessengerPlugin();
-  return Vantor::KQCP::S_OK;
+  return example::MakePlugin<example::MessengerPlugin>(plugin);
 }

@@ -107,7 +107,5 @@ class OrdersPlugin : public DemoPlugin {
 }  // namespace example
 
 KQCP_PLUGIN_EXPORT Vantor::KQCP::HRESULT GetPluginObject(Vantor::KQCP::IKQCPPlugin** plugin) {
-  if (!plugin) return Vantor::KQCP::E_POINTER;
-  *plugin = new example::OrdersPlugin();
-  return Vantor::KQCP::S_OK;
+  return example::MakePlugin<example::OrdersPlugin>(plugin);
 }
