@@ -44,14 +44,13 @@ class StepCommand : public HostObject<ICmd> {
     return S_OK;
   }
   HRESULT Continue() override {
-    {
-      std::lock_guard<std::mutex> guard(journal_.mutex);
-      journal_.order[key_].push_back(number_);
-      ++journal_.done;
-    }
-    journal_.finished.notify_all();
     if (sink_) sink_->OnCmdEvent(number_, 0, 0);
     state_ = kCmdStateFinishedFirst;
+    // Notified under the lock and touched no more: the journal goes once the last one is in.
+    std::lock_guard<std::mutex> guard(journal_.mutex);
+    journal_.order[key_].push_back(number_);
+    ++journal_.done;
+    journal_.finished.notify_all();
     return S_OK;
   }
   HRESULT Reserved() override { return E_NOTIMPL; }

@@ -20,8 +20,12 @@ inline IAsynHostOperation* HostOperationOf(IKQCPAsynIoOperation* operation) {
   return host;
 }
 
+// Every posted request holds a reference on its wrapper until the message thread has run or
+// dropped it, so a caller that releases the wrapper right after a request (closing it, say)
+// never leaves the message thread a destroyed object; the count is atomic for that reason.
 template <class Interface, class HostSocket>
-class AsynDeviceSocket : public com::RefCounted<com::PlainObject, Interface, IAsynMessageEvents> {
+class AsynDeviceSocket
+    : public com::RefCounted<com::AtomicPlainObject, Interface, IAsynMessageEvents> {
  public:
   // The message type of each device operation, first to fifth.
   using DeviceTypes = std::array<std::int32_t, 5>;
@@ -44,7 +48,17 @@ class AsynDeviceSocket : public com::RefCounted<com::PlainObject, Interface, IAs
   static bool OnMessageThread() { return AsynFrameHolder::Instance()->OnMessageThread(); }
 
   HRESULT Post(std::int32_t type, std::uintptr_t value1, std::uintptr_t value2) {
-    return AsynFrameHolder::Instance()->PostAsynMessage(Events(), type, value1, value2);
+    this->AddRef();
+    const HRESULT posted =
+        AsynFrameHolder::Instance()->PostAsynMessage(Events(), type, value1, value2);
+    if (Failed(posted)) this->Release();
+    return posted;
+  }
+
+  // Ends a posted request's hold on the wrapper; the last thing a message handler does.
+  HRESULT Done(HRESULT result) {
+    this->Release();
+    return result;
   }
 
   // Runs a posted device request; any other type does nothing.

@@ -55,17 +55,18 @@ HRESULT AsynTcpSocket::TcpOp4(void* pointer) {
 HRESULT AsynTcpSocket::OnMessage(std::int32_t type, std::uintptr_t value1, std::uintptr_t value2) {
   if (type == kTcpOp1) {
     std::unique_ptr<ConnectRequest> request(reinterpret_cast<ConnectRequest*>(value2));
-    return hostSocket_->TcpOp1(HostOperationOf(reinterpret_cast<IKQCPAsynIoOperation*>(value1)),
-                               static_cast<std::int32_t>(request->host.size()),
-                               request->host.data(), request->port, request->value);
+    return Done(
+        hostSocket_->TcpOp1(HostOperationOf(reinterpret_cast<IKQCPAsynIoOperation*>(value1)),
+                            static_cast<std::int32_t>(request->host.size()), request->host.data(),
+                            request->port, request->value));
   }
   if (type == kTcpOp4) {
     auto* request = reinterpret_cast<SyncRequest*>(value2);
     request->succeeded = Succeeded(hostSocket_->TcpOp4(reinterpret_cast<void*>(value1)));
     request->done.Set();
-    return S_OK;
+    return Done(S_OK);
   }
-  return RunDeviceMessage(type, value1);
+  return Done(RunDeviceMessage(type, value1));
 }
 
 HRESULT AsynTcpSocket::OnMessageDiscarded(std::int32_t type, std::uintptr_t /*value1*/,
@@ -76,7 +77,7 @@ HRESULT AsynTcpSocket::OnMessageDiscarded(std::int32_t type, std::uintptr_t /*va
     // Its caller learns that the request never ran.
     reinterpret_cast<SyncRequest*>(value2)->done.Set();
   }
-  return S_OK;
+  return Done(S_OK);
 }
 
 }  // namespace Vantor::KQCP

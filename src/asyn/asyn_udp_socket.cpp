@@ -30,16 +30,17 @@ HRESULT AsynUdpSocket::UdpOp1(std::uint32_t address, std::uint16_t port,
 HRESULT AsynUdpSocket::OnMessage(std::int32_t type, std::uintptr_t value1, std::uintptr_t value2) {
   if (type == kUdpOp1) {
     std::unique_ptr<SendToRequest> request(reinterpret_cast<SendToRequest*>(value2));
-    return hostSocket_->UdpOp1(request->address, request->port,
-                               HostOperationOf(reinterpret_cast<IKQCPAsynIoOperation*>(value1)));
+    return Done(
+        hostSocket_->UdpOp1(request->address, request->port,
+                            HostOperationOf(reinterpret_cast<IKQCPAsynIoOperation*>(value1))));
   }
-  return RunDeviceMessage(type, value1);
+  return Done(RunDeviceMessage(type, value1));
 }
 
 HRESULT AsynUdpSocket::OnMessageDiscarded(std::int32_t type, std::uintptr_t /*value1*/,
                                           std::uintptr_t value2) {
   if (type == kUdpOp1) delete reinterpret_cast<SendToRequest*>(value2);
-  return S_OK;
+  return Done(S_OK);
 }
 
 }  // namespace Vantor::KQCP

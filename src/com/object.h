@@ -66,6 +66,12 @@ struct PlainObject {
   static constexpr bool kHoldsModule = false;
 };
 
+// A plain object whose references may change on several threads at once (a socket wrapper
+// that its own posted messages keep alive).
+struct AtomicPlainObject : PlainObject {
+  using Counter = std::atomic<std::int32_t>;
+};
+
 // A reference-counted object. It is born with one reference, owned by its creator; the last
 // Release destroys it.
 template <class Policy, class... Interfaces>

@@ -96,6 +96,17 @@ TEST_F(SocketTest, PostedRequestReturnsBeforeTheHostSocketIsCalled) {
   EXPECT_EQ(tcp_->DeviceOp5(), E_FAIL);
 }
 
+TEST_F(SocketTest, WrapperReleasedRightAfterAPostedRequestLivesUntilItRan) {
+  auto release = BlockMessageThread();
+  EXPECT_EQ(tcp_->DeviceOp5(), S_OK);
+  tcp_.Reset();  // the caller lets go while its request is still queued
+  EXPECT_EQ(host_->journal.Count("UnregisterEvents"), 0u);
+  release.set_value();
+  Drain();
+  EXPECT_EQ(host_->journal.Count("device5"), 1u);
+  EXPECT_EQ(host_->journal.Count("UnregisterEvents"), 1u);
+}
+
 TEST_F(SocketTest, TcpOp1CarriesTheHostTextByLength) {
   HRESULT direct = E_FAIL;
   host_->RunOnMessageThread([&] { direct = tcp_->TcpOp1(operation_.Get(), "abc", 80, 5); });
