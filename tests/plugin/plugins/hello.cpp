@@ -1,5 +1,6 @@
 // The minimal plug-in of the README, word for word: it must build with kqcp_add_plugin and
-// load into a host that opened libkqcp.so privately.
+// load into a host that opened libkqcp.so privately. Kept in the README's layout.
+// clang-format off
 #include <atomic>
 
 #include "kqcp/kqcp.h"
@@ -25,3 +26,4 @@ KQCP_PLUGIN_EXPORT HRESULT GetPluginObject(IKQCPPlugin** plugin) {
   *plugin = new Hello;
   return S_OK;
 }
+// clang-format on
