@@ -149,8 +149,9 @@ KQCP_CHILD(Client) {
       }
       std::int32_t id = 0;
       operation->GetId(&id);
-      const HRESULT posted = proxy->PostOperation(operation.Get());
-      Signal::Send(args[2], "posted " + std::to_string(id) + " " + std::to_string(posted));
+      // Reported before posting: the reply may otherwise be reported first.
+      Signal::Send(args[2], "posted " + std::to_string(id));
+      if (proxy->PostOperation(operation.Get()) != S_OK) Signal::Send(args[2], "post-failed");
     } else if (verb == "burst") {
       int count = 0;
       command >> count;
