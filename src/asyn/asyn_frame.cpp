@@ -151,20 +151,20 @@ HRESULT KQCPAsynFrame_::CreateOperation(IAsynIoOperationEvents* events,
   return Marshal(kFrameCreateOperation, reinterpret_cast<std::uintptr_t>(events), call);
 }
 
-HRESULT KQCPAsynFrame_::CreateTcpSocket(IKQCPAsynTcpSocket** socket, const AsynProxyInfo* proxy) {
+HRESULT KQCPAsynFrame_::CreateSocket(std::int32_t type, void* out, const AsynProxyInfo* proxy) {
   if (HRESULT checked = CheckProxy(proxy); Failed(checked)) return checked;
-  if (!socket) return E_POINTER;
+  if (!out) return E_POINTER;
   AsynMarshalledCall call;
   if (proxy && !(call.proxy = CopyProxy(*proxy))) return E_OUTOFMEMORY;
-  return Marshal(kFrameCreateTcpSocket, reinterpret_cast<std::uintptr_t>(socket), call);
+  return Marshal(type, reinterpret_cast<std::uintptr_t>(out), call);
+}
+
+HRESULT KQCPAsynFrame_::CreateTcpSocket(IKQCPAsynTcpSocket** socket, const AsynProxyInfo* proxy) {
+  return CreateSocket(kFrameCreateTcpSocket, socket, proxy);
 }
 
 HRESULT KQCPAsynFrame_::CreateUdpSocket(IKQCPAsynUdpSocket** socket, const AsynProxyInfo* proxy) {
-  if (HRESULT checked = CheckProxy(proxy); Failed(checked)) return checked;
-  if (!socket) return E_POINTER;
-  AsynMarshalledCall call;
-  if (proxy && !(call.proxy = CopyProxy(*proxy))) return E_OUTOFMEMORY;
-  return Marshal(kFrameCreateUdpSocket, reinterpret_cast<std::uintptr_t>(socket), call);
+  return CreateSocket(kFrameCreateUdpSocket, socket, proxy);
 }
 
 HRESULT KQCPAsynFrame_::SetTimer(IAsynTimerEvents* sink, std::uint32_t value1, std::uint32_t value2,

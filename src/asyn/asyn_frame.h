@@ -67,6 +67,8 @@ class KQCPAsynFrame_ : public com::SingletonObject<IAsynIOFrame, IAsynMessageEve
   ~KQCPAsynFrame_() override;
 
  private:
+  // Checks and copies the proxy record, then marshals the creation of type into out.
+  HRESULT CreateSocket(std::int32_t type, void* out, const AsynProxyInfo* proxy);
   // Runs the call here on the message thread, or posts it and waits for it to run.
   HRESULT Marshal(std::int32_t type, std::uintptr_t value1, AsynMarshalledCall& call);
   HRESULT Run(std::int32_t type, std::uintptr_t value1, AsynMarshalledCall& call);

@@ -23,6 +23,30 @@ struct DBCache::Statements {
   CppSQLite3Statement selectTime;
 };
 
+namespace {
+
+// The encoded text of a key's first row, as the data query holds it, and its decoded length
+// (−1 when it does not decode, or does not fit a 32-bit length).
+struct StoredText {
+  const unsigned char* text = nullptr;
+  std::size_t bytes = 0;
+  std::int64_t size = -1;
+};
+
+// Runs the data query for key; false without a row. The text stays valid while the query
+// is in use.
+bool SelectStored(CppSQLite3Statement& query, const char* key, StoredText& stored) {
+  query.Bind(1, key, std::strlen(key));
+  if (!query.Step()) return false;
+  stored.text = query.ColumnText(0);
+  stored.bytes = static_cast<std::size_t>(query.ColumnBytes(0));
+  stored.size = DecodedLength(stored.text, stored.bytes);
+  if (stored.size > INT32_MAX) stored.size = -1;
+  return true;
+}
+
+}  // namespace
+
 DBCache::DBCache() = default;
 DBCache::~DBCache() = default;
 
@@ -166,19 +190,15 @@ HRESULT DBCache::GetValue(const char* key, void* buffer, std::int32_t* length) {
   try {
     Statements& s = Ready();
     StatementUse use(s.selectData);
-    s.selectData.Bind(1, key, std::strlen(key));
-    if (!s.selectData.Step()) return E_FAIL;
-    const unsigned char* text = s.selectData.ColumnText(0);
-    const auto bytes = static_cast<std::size_t>(s.selectData.ColumnBytes(0));
-    const std::int64_t size = DecodedLength(text, bytes);
-    if (size < 0 || size > INT32_MAX) return E_FAIL;
+    StoredText stored;
+    if (!SelectStored(s.selectData, key, stored) || stored.size < 0) return E_FAIL;
     HRESULT result = S_OK;
-    if (*length >= size) {
-      DecodeBinary(text, bytes, static_cast<std::uint8_t*>(buffer));
+    if (*length >= stored.size) {
+      DecodeBinary(stored.text, stored.bytes, static_cast<std::uint8_t*>(buffer));
     } else {
       result = E_OUTOFMEMORY;
     }
-    *length = static_cast<std::int32_t>(size);
+    *length = static_cast<std::int32_t>(stored.size);
     return result;
   } catch (...) {
     return E_FAIL;
@@ -191,13 +211,10 @@ HRESULT DBCache::GetValueSize(const char* key, std::int32_t* length) {
   try {
     Statements& s = Ready();
     StatementUse use(s.selectData);
-    s.selectData.Bind(1, key, std::strlen(key));
-    if (!s.selectData.Step()) return S_OK;
-    const unsigned char* text = s.selectData.ColumnText(0);
-    const auto bytes = static_cast<std::size_t>(s.selectData.ColumnBytes(0));
-    const std::int64_t size = DecodedLength(text, bytes);
-    if (size < 0 || size > INT32_MAX) return E_FAIL;
-    *length = static_cast<std::int32_t>(size);
+    StoredText stored;
+    if (!SelectStored(s.selectData, key, stored)) return S_OK;  // no row: length untouched
+    if (stored.size < 0) return E_FAIL;
+    *length = static_cast<std::int32_t>(stored.size);
     return S_OK;
   } catch (...) {
     return E_FAIL;

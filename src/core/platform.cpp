@@ -1,5 +1,5 @@
-// The platform's Init and its service accessors. Services that are not part of this build yet
-// answer E_NOTIMPL.
+// The platform's Init, which starts the workshop and attaches the frame, and the accessors that
+// hand out the services or create XML objects by name.
 #include "core/platform.h"
 
 #include <string_view>
@@ -17,6 +17,32 @@
 #include "xml/xml_package_parser.h"
 
 namespace Vantor::KQCP {
+
+namespace {
+
+// Stores the process-wide service of Holder in out. Singletons count no references, so the
+// AddRef changes nothing; E_OUTOFMEMORY when the service cannot be made.
+template <class Holder, class Interface>
+HRESULT HandOutSingleton(Interface** out) {
+  if (!out) return E_POINTER;
+  auto* instance = Holder::Instance();
+  if (!instance) return E_OUTOFMEMORY;
+  *out = instance;
+  instance->AddRef();
+  return S_OK;
+}
+
+// Stores an object the platform holds in out with a reference for the caller; E_FAIL when the
+// platform holds none.
+template <class Interface>
+HRESULT HandOutHeld(const com::ComPtr<Interface>& held, Interface** out) {
+  if (!out) return E_POINTER;
+  if (!held) return E_FAIL;
+  held.CopyTo(out);
+  return S_OK;
+}
+
+}  // namespace
 
 HRESULT KQCommunityPlatform_::Init(IPlatformHost* host) {
   // The host calls Init once, before it shares the platform; the flag only guards repeats.
@@ -57,59 +83,33 @@ HRESULT KQCommunityPlatform_::NotifyPlugins(std::int32_t value) {
 }
 
 HRESULT KQCommunityPlatform_::GetPluginManager(IKQCPPluginManager** manager) {
-  if (!manager) return E_POINTER;
-  PluginManager_* instance = PluginManagerHolder::Instance();
-  if (!instance) return E_OUTOFMEMORY;
-  *manager = instance;
-  instance->AddRef();
-  return S_OK;
+  return HandOutSingleton<PluginManagerHolder>(manager);
 }
 
 HRESULT KQCommunityPlatform_::GetWorkshop(IWorkshop** workshop) {
-  if (!workshop) return E_POINTER;
-  if (!workshop_) return E_FAIL;
-  workshop_.CopyTo(workshop);
-  return S_OK;
+  return HandOutHeld(workshop_, workshop);
 }
 
 HRESULT KQCommunityPlatform_::Reserved1(void* /*unused*/) { return E_FAIL; }
 
 HRESULT KQCommunityPlatform_::GetAsynIOFrame(IAsynIOFrame** frame) {
-  if (!frame) return E_POINTER;
-  KQCPAsynFrame_* instance = AsynFrameHolder::Instance();
-  if (!instance) return E_OUTOFMEMORY;
-  *frame = instance;
-  instance->AddRef();
-  return S_OK;
+  return HandOutSingleton<AsynFrameHolder>(frame);
 }
 
 HRESULT KQCommunityPlatform_::Reserved2(void* /*unused*/) { return E_FAIL; }
 
 HRESULT KQCommunityPlatform_::GetHostObject(IUnknown** object) {
-  if (!object) return E_POINTER;
-  if (!hostObject_) return E_FAIL;
-  hostObject_.CopyTo(object);
-  return S_OK;
+  return HandOutHeld(hostObject_, object);
 }
 
 HRESULT KQCommunityPlatform_::GetShareSessionManager(IShareSessionManager** manager) {
-  if (!manager) return E_POINTER;
-  ShareSessionManager_* instance = ShareSessionManagerHolder::Instance();
-  if (!instance) return E_OUTOFMEMORY;
-  *manager = instance;
-  instance->AddRef();
-  return S_OK;
+  return HandOutSingleton<ShareSessionManagerHolder>(manager);
 }
 
 HRESULT KQCommunityPlatform_::Reserved3(void* /*unused*/) { return E_FAIL; }
 
 HRESULT KQCommunityPlatform_::GetCacheManager(IKQCacheManager** manager) {
-  if (!manager) return E_POINTER;
-  CacheManager_* instance = CacheManagerHolder::Instance();
-  if (!instance) return E_OUTOFMEMORY;
-  *manager = instance;
-  instance->AddRef();
-  return S_OK;
+  return HandOutSingleton<CacheManagerHolder>(manager);
 }
 
 HRESULT KQCommunityPlatform_::CreateObject(const char16_t* interfaceName, std::uint32_t /*unused*/,
@@ -131,12 +131,7 @@ HRESULT KQCommunityPlatform_::CreateObject(const char16_t* interfaceName, std::u
 }
 
 HRESULT KQCommunityPlatform_::GetLuaHost(IKQCPLuaHost** host) {
-  if (!host) return E_POINTER;
-  LuaHost_* instance = LuaHostHolder::Instance();
-  if (!instance) return E_OUTOFMEMORY;
-  *host = instance;
-  instance->AddRef();
-  return S_OK;
+  return HandOutSingleton<LuaHostHolder>(host);
 }
 
 }  // namespace Vantor::KQCP

@@ -15,8 +15,10 @@ ClientShareSession::~ClientShareSession() {
 bool ClientShareSession::Initialize(ShareSessionManager_* manager, const std::string& sessionName) {
   if (initialised_) return false;
   sessionName_ = sessionName;
-  const std::string name = manager->PlatformName() + sessionName + "_SESSION_DATA_MUTEX";
-  if (OpenNamedMutex(dataMutex_, name) != kKernelObjectOk) return false;
+  if (OpenNamedMutex(dataMutex_, SessionDataMutexName(manager->PlatformName(), sessionName)) !=
+      kKernelObjectOk) {
+    return false;
+  }
   manager_ = manager;
   initialised_ = true;
   return true;
@@ -35,8 +37,8 @@ HRESULT ClientShareSession::GetSessionName(char* buffer, std::uint32_t length) {
 HRESULT ClientShareSession::LockData() {
   if (!initialised_) return E_FAIL;
   if (!dataMutex_.Lock()) return E_FAIL;
-  const std::string name = manager_->PlatformName() + sessionName_ + "_SESSION_DATA_MAP";
-  if (!dataView_.IsOpen() && !dataView_.Open(name)) {
+  if (!dataView_.IsOpen() &&
+      !dataView_.Open(SessionDataMapName(manager_->PlatformName(), sessionName_))) {
     dataMutex_.Unlock();
     return E_FAIL;
   }

@@ -24,12 +24,13 @@ bool ServiceShareSession::Initialize(ShareSessionManager_* manager,
                                      const std::string& sessionName) {
   if (initialised_) return false;
   sessionName_ = sessionName;
-  const std::string prefix = manager->PlatformName() + sessionName;
-  if (CreateNamedMutex(dataMutex_, prefix + "_SESSION_DATA_MUTEX") != kKernelObjectOk) {
+  const std::string& platform = manager->PlatformName();
+  if (CreateNamedMutex(dataMutex_, SessionDataMutexName(platform, sessionName)) !=
+      kKernelObjectOk) {
     return false;
   }
   dataMutex_.Lock();
-  if (dataView_.Create(prefix + "_SESSION_DATA_MAP", kInitialDataCapacity)) {
+  if (dataView_.Create(SessionDataMapName(platform, sessionName), kInitialDataCapacity)) {
     manager_ = manager;
     initialised_ = true;
   }
@@ -54,8 +55,8 @@ HRESULT ServiceShareSession::SetSharedData(const void* data, std::int32_t length
   dataMutex_.Lock();
   if (!dataView_.IsOpen() || dataView_.GetCapacity() < size) {
     dataView_.Close();
-    const std::string name = manager_->PlatformName() + sessionName_ + "_SESSION_DATA_MAP";
-    if (!dataView_.Create(name, SessionDataCapacity(size))) {
+    if (!dataView_.Create(SessionDataMapName(manager_->PlatformName(), sessionName_),
+                          SessionDataCapacity(size))) {
       dataMutex_.Unlock();
       return E_FAIL;
     }

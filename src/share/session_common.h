@@ -21,6 +21,10 @@ IShareSessionOperation* NewOperation(std::int32_t kind, std::int32_t id, const s
 // Hands an operation made by a session of this library to the manager's outbox.
 HRESULT PostToManager(ShareSessionManager_* manager, IShareSessionOperation* operation);
 
+// Names of a session's shared data objects under a platform (no separator between the two).
+std::string SessionDataMutexName(const std::string& platform, const std::string& session);
+std::string SessionDataMapName(const std::string& platform, const std::string& session);
+
 // Platform or session name into a caller's buffer: E_OUTOFMEMORY when it does not fit.
 HRESULT CopySessionName(const std::string& name, char* buffer, std::uint32_t length);
 

@@ -81,6 +81,15 @@ class ShareSessionManager_ : public com::SingletonObject<IShareSessionManager> {
   void Dispatch(const PackageRecord& record);
   void DispatchMessage(const PackageRecord& record);
   void DispatchOperation(const PackageRecord& record, const std::string& name);
+  // The session of that name in a table, with a reference, or null; taken under the sessions
+  // lock, so that listeners are then called without it.
+  template <class Session>
+  com::ComPtr<Session> FindSession(const std::map<std::string, com::ComPtr<Session>>& table,
+                                   const std::string& name) {
+    VEXO::System::Thread::ScopedLock sessions(sessionsLock_);
+    auto it = table.find(name);
+    return it == table.end() ? com::ComPtr<Session>() : it->second;
+  }
 
   std::atomic<bool> running_{false};
   std::shared_ptr<os::ThreadHandle> thread_;

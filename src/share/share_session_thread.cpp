@@ -151,14 +151,7 @@ void ShareSessionManager_::DispatchMessage(const PackageRecord& record) {
   std::int32_t values[3] = {0, 0, 0};
   std::memcpy(values, record.payload,
               std::min<std::size_t>(sizeof values, static_cast<std::size_t>(record.payloadLength)));
-  com::ComPtr<ClientShareSession> proxy;
-  {
-    ScopedLock sessions(sessionsLock_);
-    auto it = proxySessions_.find(record.session);
-    if (it == proxySessions_.end()) return;
-    proxy = it->second;
-  }
-  proxy->NotifyMessage(values);
+  if (auto proxy = FindSession(proxySessions_, record.session)) proxy->NotifyMessage(values);
 }
 
 void ShareSessionManager_::DispatchOperation(const PackageRecord& record, const std::string& name) {
@@ -172,22 +165,10 @@ void ShareSessionManager_::DispatchOperation(const PackageRecord& record, const 
   operation->SetName(name.c_str());
   if (!operation->LoadPayload(record.payload, record.payloadLength)) return;
   if (mode_ == kShareModeService) {
-    com::ComPtr<ServiceShareSession> session;
-    {
-      ScopedLock sessions(sessionsLock_);
-      auto it = serviceSessions_.find(record.session);
-      if (it == serviceSessions_.end()) return;
-      session = it->second;
+    if (auto session = FindSession(serviceSessions_, record.session)) {
+      session->NotifyOperation(operation.Get());
     }
-    session->NotifyOperation(operation.Get());
-  } else {
-    com::ComPtr<ClientShareSession> proxy;
-    {
-      ScopedLock sessions(sessionsLock_);
-      auto it = proxySessions_.find(record.session);
-      if (it == proxySessions_.end()) return;
-      proxy = it->second;
-    }
+  } else if (auto proxy = FindSession(proxySessions_, record.session)) {
     proxy->NotifyOperation(operation.Get());
   }
 }

@@ -9,16 +9,13 @@
 #include "lua/lua_host.h"
 #include "os/utf.h"
 #include "plugin/plugin_manager.h"
+#include "support/platform.h"
 #include "support/temp_dir.h"
 
 namespace Vantor::KQCP {
 namespace {
 
-IKQCommunityPlatform* Platform() {
-  IKQCommunityPlatform* platform = nullptr;
-  EXPECT_EQ(GetKQCommunityPlatform(&platform), S_OK);
-  return platform;
-}
+using kqcp_test::Platform;
 
 TEST(PlatformServices, GetPluginManagerHandsOutTheOneManager) {
   IKQCPPluginManager* first = nullptr;

@@ -13,16 +13,13 @@
 #include "kqcp/asyn_host.h"
 #include "kqcp/platform.h"
 #include "kqcp/xml.h"
+#include "support/platform.h"
 #include "workshop/test_cmd.h"
 
 namespace Vantor::KQCP {
 namespace {
 
-IKQCommunityPlatform* Platform() {
-  IKQCommunityPlatform* platform = nullptr;
-  EXPECT_EQ(GetKQCommunityPlatform(&platform), S_OK);
-  return platform;
-}
+using kqcp_test::Platform;
 
 struct IHostThing : IUnknown {
   static constexpr const GUID& kIid = IID_IPlatformHostObject;

@@ -19,6 +19,7 @@
 #include "kqcp/platform.h"
 #include "os/utf.h"
 #include "plugin_journal.h"
+#include "support/platform.h"
 #include "support/temp_dir.h"
 
 namespace Vantor::KQCP {
@@ -36,11 +37,7 @@ using Names = std::vector<std::string>;
 constexpr HRESULT kEntryFailure = static_cast<HRESULT>(0x80070005u);
 constexpr HRESULT kInitializeRefusal = static_cast<HRESULT>(0x80070032u);
 
-IKQCommunityPlatform* Platform() {
-  IKQCommunityPlatform* platform = nullptr;
-  EXPECT_EQ(GetKQCommunityPlatform(&platform), S_OK);
-  return platform;
-}
+using kqcp_test::Platform;
 
 class PluginManagerTest : public testing::Test {
  protected:
