@@ -19,6 +19,9 @@ inline constexpr GUID IID_IShareSessionMessageEvents = {
     0x2B7C4E10, 0x5D3F, 0x4A61, {0x8B, 0x92, 0xA3, 0xC4, 0xD5, 0xE6, 0xF7, 0x10}};
 inline constexpr GUID IID_IShareSessionOperationEvents = {
     0x2B7C4E10, 0x5D3F, 0x4A61, {0x8B, 0x92, 0xA3, 0xC4, 0xD5, 0xE6, 0xF7, 0x11}};
+// Assigned by this build: the manager's second interface, reached with QueryInterface.
+inline constexpr GUID IID_IShareNamespace = {
+    0x2B7C4E10, 0x5D3F, 0x4A61, {0x8B, 0x92, 0xA3, 0xC4, 0xD5, 0xE6, 0xF7, 0x12}};
 
 // Modes given to IShareSessionManager::Start.
 enum ShareSessionMode : std::int32_t {
@@ -115,6 +118,20 @@ struct IShareSessionManager : IUnknown {
                                     IShareSessionService** session) = 0;
   virtual HRESULT GetProxySession(const char* sessionName, std::uint32_t unused,
                                   IShareSessionProxy** session) = 0;
+};
+
+// The calling user's named objects. They live in a folder of the user's own,
+// /dev/shm/kqcp-<uid>, mode 0700, that no other user can enter; the library refuses the folder
+// (and every share operation fails, with a line on standard error) when it is a symlink,
+// belongs to someone else or is open to others. A normal exit removes the names whose last
+// holder the process was; a killed process leaves its files until a sweep, which every Start
+// in client or service mode also runs.
+struct IShareNamespace : IUnknown {
+  static constexpr const GUID& kIid = IID_IShareNamespace;
+  // Removes the files of objects that no live process holds. Objects any live process holds,
+  // or is creating or opening at that moment, are untouched. removed (may be null) receives how
+  // many files went. E_FAIL when the user's folder cannot be used.
+  virtual HRESULT SweepStale(std::int32_t* removed) = 0;
 };
 
 }  // namespace Vantor::KQCP

@@ -35,6 +35,11 @@ bool CountingSemaphore::Release(std::uint32_t count, std::uint32_t* previous) {
   return true;
 }
 
+void CountingSemaphore::Reset(std::uint32_t count, std::uint32_t maximum) {
+  state_->maximum = maximum;
+  state_->count.store(std::min(count, maximum));
+}
+
 bool CountingSemaphore::TryAcquire() {
   std::uint32_t current = state_->count.load();
   while (current != 0) {

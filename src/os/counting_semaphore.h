@@ -39,6 +39,9 @@ class CountingSemaphore {
   // True when acquired, false on timeout.
   bool Wait(std::uint32_t milliseconds);
   std::uint32_t Count() const { return state_->count.load(); }
+  // Sets count and maximum outright: the owner of a shared semaphore uses it to undo what
+  // another process scribbled there.
+  void Reset(std::uint32_t count, std::uint32_t maximum);
   // Waiters spin this many rounds before they sleep (default 200). Semaphores that many
   // threads wait on at once do better without: spinners take the CPU from the releaser.
   void SetSpinLimit(int rounds) { spinLimit_ = rounds; }

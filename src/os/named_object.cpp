@@ -1,6 +1,7 @@
-// Named objects over /dev/shm files with open-file-description locks. Byte 0: one shared lock
-// per live handle. Byte 1: an exclusive lock held only while a process creates, opens or closes.
-// Per-process fcntl locks would not do: they vanish when any descriptor of the file closes.
+// Named objects over files in the user's folder with open-file-description locks. Byte 0: one
+// shared lock per live handle. Byte 1: an exclusive lock held only while a process creates,
+// opens or closes. Per-process fcntl locks would not do: they vanish when any descriptor of the
+// file closes.
 #include "os/named_object.h"
 
 #include <dirent.h>
@@ -14,10 +15,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "os/held_names.h"
+#include "os/user_namespace.h"
+
 namespace Vantor::KQCP::os {
 namespace {
 
-constexpr const char* kDirectory = "/dev/shm/";
 constexpr off_t kHandleByte = 0;
 constexpr off_t kTransitionByte = 1;
 // Longest escaped name kept whole; longer ones keep a prefix and a hash of the full name.
@@ -93,14 +96,15 @@ bool StillLinked(int fd, const std::string& path) {
   struct stat byFd {
   }, byPath{};
   if (fstat(fd, &byFd) != 0 || byFd.st_nlink == 0) return false;
-  if (stat(path.c_str(), &byPath) != 0) return false;
+  if (lstat(path.c_str(), &byPath) != 0) return false;
   return byFd.st_ino == byPath.st_ino && byFd.st_dev == byPath.st_dev;
 }
 
 // Holds the transition lock of fd for one decision.
 class TransitionGuard {
  public:
-  explicit TransitionGuard(int fd) : fd_(fd), held_(SetLock(fd, F_WRLCK, kTransitionByte, true)) {}
+  explicit TransitionGuard(int fd, bool wait = true)
+      : fd_(fd), held_(SetLock(fd, F_WRLCK, kTransitionByte, wait)) {}
   ~TransitionGuard() {
     if (held_) SetLock(fd_, F_UNLCK, kTransitionByte, false);
   }
@@ -116,7 +120,9 @@ class TransitionGuard {
 }  // namespace
 
 std::string NamedObject::FilePath(NamedKind kind, const std::string& name) {
-  return std::string(kDirectory) + KindPrefix(kind) + EscapeName(name);
+  const std::string directory = UserNamespaceDirectory();
+  if (directory.empty()) return {};
+  return directory + KindPrefix(kind) + EscapeName(name);
 }
 
 std::shared_ptr<NamedObject> NamedObject::Create(NamedKind kind, const std::string& name,
@@ -125,10 +131,20 @@ std::shared_ptr<NamedObject> NamedObject::Create(NamedKind kind, const std::stri
   *result = NamedResult::kFailed;
   if (size == 0) size = 1;  // a mapping needs at least one byte
   const std::string path = FilePath(kind, name);
-  // A file unlinked by a closer between our open and our lock is retried with a fresh file.
+  if (path.empty()) return nullptr;
+  // Racing creators, sweepers and closers may unlink the file between our open and our lock;
+  // each such round starts again with a fresh file.
   for (int attempt = 0; attempt < 16; ++attempt) {
-    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) return nullptr;
+    int fd = OpenObjectFile(path, ObjectFileOpen::kCreateNew);
+    const bool fresh = fd >= 0;
+    if (!fresh) {
+      if (errno != EEXIST) return nullptr;
+      fd = OpenObjectFile(path, ObjectFileOpen::kExisting);
+      if (fd < 0) {
+        if (errno == ENOENT) continue;
+        return nullptr;
+      }
+    }
     std::shared_ptr<NamedObject> object(new NamedObject());
     object->fd_ = fd;
     object->name_ = name;
@@ -136,13 +152,12 @@ std::shared_ptr<NamedObject> NamedObject::Create(NamedKind kind, const std::stri
     TransitionGuard guard(fd);
     if (!guard.Held()) return nullptr;
     if (!StillLinked(fd, path)) continue;  // object's destructor closes fd
+    if (!IsPrivateObjectFile(fd, path)) return nullptr;
     if (OthersHoldHandles(fd)) {
       *result = NamedResult::kAlreadyExists;
       return nullptr;
     }
-    struct stat info {};
-    if (fstat(fd, &info) != 0) return nullptr;
-    if (info.st_size != 0) {
+    if (!fresh) {
       // Left behind by processes that are gone. A fresh file rather than the old one, so that
       // a sender still mapping the old file can tell the new object from it.
       unlink(path.c_str());
@@ -155,7 +170,7 @@ std::shared_ptr<NamedObject> NamedObject::Create(NamedKind kind, const std::stri
     object->size_ = size;
     if (init && !init(data, size)) return nullptr;
     if (!SetLock(fd, F_RDLCK, kHandleByte, false)) return nullptr;
-    object->holdsName_ = true;
+    object->HoldName();
     *result = NamedResult::kOk;
     return object;
   }
@@ -164,11 +179,12 @@ std::shared_ptr<NamedObject> NamedObject::Create(NamedKind kind, const std::stri
 
 std::shared_ptr<NamedObject> NamedObject::Open(NamedKind kind, const std::string& name,
                                                NamedResult* result, bool holdName) {
-  *result = NamedResult::kNotFound;
+  *result = NamedResult::kFailed;
   const std::string path = FilePath(kind, name);
-  int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+  if (path.empty()) return nullptr;
+  int fd = OpenObjectFile(path, ObjectFileOpen::kExisting);
   if (fd < 0) {
-    if (errno != ENOENT) *result = NamedResult::kFailed;
+    if (errno == ENOENT) *result = NamedResult::kNotFound;
     return nullptr;
   }
   std::shared_ptr<NamedObject> object(new NamedObject());
@@ -176,48 +192,43 @@ std::shared_ptr<NamedObject> NamedObject::Open(NamedKind kind, const std::string
   object->name_ = name;
   object->path_ = path;
   TransitionGuard guard(fd);
-  if (!guard.Held()) {
-    *result = NamedResult::kFailed;
+  if (!guard.Held()) return nullptr;
+  if (!StillLinked(fd, path) || !OthersHoldHandles(fd)) {  // gone or stale
+    *result = NamedResult::kNotFound;
     return nullptr;
   }
-  if (!StillLinked(fd, path) || !OthersHoldHandles(fd)) return nullptr;  // gone or stale
+  if (!IsPrivateObjectFile(fd, path)) return nullptr;
   struct stat info {};
-  if (fstat(fd, &info) != 0 || info.st_size <= 0) {
-    *result = NamedResult::kFailed;
-    return nullptr;
-  }
+  if (fstat(fd, &info) != 0 || info.st_size <= 0) return nullptr;
   auto size = static_cast<std::size_t>(info.st_size);
   void* data = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-  if (data == MAP_FAILED) {
-    *result = NamedResult::kFailed;
-    return nullptr;
-  }
+  if (data == MAP_FAILED) return nullptr;
   object->data_ = data;
   object->size_ = size;
   if (holdName) {
-    if (!SetLock(fd, F_RDLCK, kHandleByte, false)) {
-      *result = NamedResult::kFailed;
-      return nullptr;
-    }
-    object->holdsName_ = true;
+    if (!SetLock(fd, F_RDLCK, kHandleByte, false)) return nullptr;
+    object->HoldName();
   }
   *result = NamedResult::kOk;
   return object;
 }
 
 int NamedObject::RemoveStale() {
+  const std::string directoryPath = UserNamespaceDirectory();
+  if (directoryPath.empty()) return -1;
+  DIR* directory = opendir(directoryPath.c_str());
+  if (!directory) return -1;
   int removed = 0;
-  DIR* directory = opendir(kDirectory);
-  if (!directory) return 0;
   while (dirent* entry = readdir(directory)) {
     if (std::strncmp(entry->d_name, "kqcp.", 5) != 0) continue;
-    const std::string path = std::string(kDirectory) + entry->d_name;
-    int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+    const std::string path = directoryPath + entry->d_name;
+    const int fd = OpenObjectFile(path, ObjectFileOpen::kExisting);
     if (fd < 0) continue;
     {
-      TransitionGuard guard(fd);
-      if (guard.Held() && !OthersHoldHandles(fd) && StillLinked(fd, path) &&
-          unlink(path.c_str()) == 0) {
+      // A file whose transition lock is taken is being created or opened: not stale.
+      TransitionGuard guard(fd, false);
+      if (guard.Held() && StillLinked(fd, path) && IsPrivateObjectFile(fd, path) &&
+          !OthersHoldHandles(fd) && unlink(path.c_str()) == 0) {
         ++removed;
       }
     }
@@ -229,18 +240,24 @@ int NamedObject::RemoveStale() {
 
 bool NamedObject::IsAlive() const { return fd_ >= 0 && OthersHoldHandles(fd_); }
 
+void NamedObject::HoldName() {
+  holdsName_ = true;
+  AddHeldName(this);
+}
+
+void NamedObject::ReleaseName() {
+  if (fd_ < 0 || !holdsName_) return;
+  TransitionGuard guard(fd_);
+  // The last handle removes the name; anyone who opened the file meanwhile finds it unlinked
+  // once they hold the transition lock, and treats the name as gone.
+  if (guard.Held() && !OthersHoldHandles(fd_) && StillLinked(fd_, path_)) unlink(path_.c_str());
+}
+
 NamedObject::~NamedObject() {
+  if (holdsName_) RemoveHeldName(this);
   if (data_) munmap(data_, size_);
-  if (fd_ < 0) return;
-  if (holdsName_) {
-    TransitionGuard guard(fd_);
-    // The last handle removes the name; anyone who opened the file meanwhile finds it unlinked
-    // once they hold the transition lock, and treats the name as gone.
-    if (guard.Held() && !OthersHoldHandles(fd_) && StillLinked(fd_, path_)) {
-      unlink(path_.c_str());
-    }
-  }
-  close(fd_);
+  ReleaseName();
+  if (fd_ >= 0) close(fd_);
 }
 
 }  // namespace Vantor::KQCP::os

@@ -1,9 +1,11 @@
 // Named kernel objects with the lifetime of Windows names: a name exists exactly while some
-// live process holds a handle to it. Each object is a file in /dev/shm holding its shared
-// state; every handle holds a shared open-file-description lock on byte 0 of that file, which
-// the kernel drops when the process dies, so an unlocked file is a stale leftover. Create, Open
-// and Close decide under an exclusive lock on byte 1, so two racing creators never both win and
-// a stale file is taken over by the next Create and never seen by Open.
+// live process holds a handle to it. Each object is a file in the user's private folder under
+// /dev/shm (see user_namespace.h) holding its shared state; every handle holds a shared
+// open-file-description lock on byte 0 of that file, which the kernel drops when the process
+// dies, so an unlocked file is a stale leftover. Create, Open and Close decide under an
+// exclusive lock on byte 1, so two racing creators never both win and a stale file is replaced
+// by the next Create and never seen by Open. When a process exits normally or unloads the
+// library, the names whose last holder it is are removed.
 #pragma once
 
 #include <cstddef>
@@ -50,16 +52,25 @@ class NamedObject {
   std::size_t Size() const { return size_; }
   const std::string& Name() const { return name_; }
 
-  // The file that backs a name (for diagnostics and tests).
+  // The file that backs a name (for diagnostics and tests); empty when the user's folder
+  // cannot be used.
   static std::string FilePath(NamedKind kind, const std::string& name);
 
-  // Removes the files that processes which ended without closing their handles left behind
-  // (every process that is killed, and every one whose singletons outlive main). Names that
-  // any live process holds are untouched. Returns how many were removed.
+  // Removes the files in the user's folder that processes which ended without closing their
+  // handles left behind (killed processes, mostly). Names that any live process holds, and
+  // names being created or opened right now, are untouched. Returns how many were removed, or
+  // -1 when the user's folder cannot be used.
   static int RemoveStale();
+
+  // Removes the file of this name when no other handle holds it (at exit: the object stays
+  // mapped, but the name is gone).
+  void ReleaseName();
 
  private:
   NamedObject() = default;
+
+  // Lets the exit hook find this object while it holds its name.
+  void HoldName();
 
   int fd_ = -1;
   bool holdsName_ = false;

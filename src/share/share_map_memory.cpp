@@ -57,10 +57,15 @@ void ShareMapMemory::SetHeaderWord(int index, std::uint32_t value) {
   std::memcpy(view_ + 4 * index, &value, sizeof value);
 }
 
+std::uint32_t ShareMapMemory::MappedCapacity() const {
+  if (!open_) return 0;
+  return static_cast<std::uint32_t>(
+      std::min<std::size_t>(mapping_->Size() - kHeaderSize, 0xFFFFFFFFu));
+}
+
 std::uint32_t ShareMapMemory::GetCapacity() const {
   if (!open_) return kNotOpen;
-  const std::size_t mapped = mapping_->Size() - kHeaderSize;
-  return static_cast<std::uint32_t>(std::min<std::size_t>(HeaderWord(0), mapped));
+  return std::min(HeaderWord(0), MappedCapacity());
 }
 
 std::uint32_t ShareMapMemory::GetUsedSize() const {

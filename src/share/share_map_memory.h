@@ -36,6 +36,8 @@ class ShareMapMemory {
   // a caller outside the mapping. kNotOpen when closed.
   std::uint32_t GetCapacity() const;
   std::uint32_t GetUsedSize() const;
+  // The data area the mapping really has, whatever its header says; 0 when closed.
+  std::uint32_t MappedCapacity() const;
   std::uint8_t* GetData() const { return data_; }
 
   bool Append(const void* source, std::uint32_t length);

@@ -104,8 +104,13 @@ bool SharePackageDataQueue::Establish(const std::string& name, bool create, bool
              : OpenNamedSemaphore(semaphore_, name + kSemaphoreSuffix, holdName) == kKernelObjectOk;
   ok = ok && (create ? map_.Create(name + kMapSuffix, kCapacity)
                      : map_.Open(name + kMapSuffix, holdName));
-  ok = ok && map_.GetCapacity() >= kQueueHeaderSize;
-  if (ok && create) WriteOffsets({0, 0, 0, AreaSize() - 1});
+  // What the mapping really holds, not what its header says: the header may be scribbled.
+  capacity_ = ok ? map_.MappedCapacity() : 0;
+  ok = ok && capacity_ >= kQueueHeaderSize + PackageRecord::kFixedBytes;
+  if (ok && create) {
+    for (int word = 0; word < 4; ++word) StoreWord(word, 0);
+    StoreWord(3, AreaSize() - 1);
+  }
   mutex_.Unlock();
   if (!ok) {
     // Leave nothing half-made behind: the names go with our handles.
@@ -122,12 +127,27 @@ bool SharePackageDataQueue::Open(const std::string& name, bool holdName) {
   return Establish(name, false, holdName);
 }
 
-void SharePackageDataQueue::Clear() {
-  if (!open_ || !map_.IsOpen()) return;
-  const std::uint32_t area = AreaSize();
-  std::uint32_t write = ReadOffsets().write;
-  if (write > area) write = 0;
-  WriteOffsets({0, write, write, area - 1});
+bool SharePackageDataQueue::IsDamaged() const {
+  Offsets unused{};
+  return open_ && !ReadOffsets(&unused);
+}
+
+void SharePackageDataQueue::Reset() {
+  if (!open_) return;
+  const std::uint32_t count = Load32(map_.GetData());
+  // A count larger than the area could hold tells nothing about what was there.
+  if (count <= AreaSize() / PackageRecord::kFixedBytes) recordsLost_ += count;
+  ++resets_;
+  std::uint8_t* view = map_.GetData() - ShareMapMemory::kHeaderSize;
+  Store32(view, capacity_);
+  Store32(view + 4, 0);
+  for (int word = 0; word < 3; ++word) StoreWord(word, 0);
+  StoreWord(3, AreaSize() - 1);
+  SettleSignal();
+}
+
+void SharePackageDataQueue::SettleSignal() {
+  if (auto* signal = semaphore_.Handle()) signal->Reset(GetCount(), kMaxPending);
 }
 
 bool SharePackageDataQueue::Close() {
@@ -151,64 +171,68 @@ int SharePackageDataQueue::Unlock() {
   return 0;
 }
 
-std::uint32_t SharePackageDataQueue::AreaSize() const {
-  return map_.GetCapacity() - kQueueHeaderSize;
-}
-
 std::uint8_t* SharePackageDataQueue::Area() const { return map_.GetData() + kQueueHeaderSize; }
 
-SharePackageDataQueue::Offsets SharePackageDataQueue::ReadOffsets() const {
+bool SharePackageDataQueue::ReadOffsets(Offsets* at) const {
+  if (!open_ || !map_.IsOpen()) return false;
   const std::uint8_t* header = map_.GetData();
-  return {Load32(header), Load32(header + 4), Load32(header + 8), Load32(header + 12)};
+  // The capacity word is written once by the creator; a changed one is a scribble.
+  if (Load32(header - ShareMapMemory::kHeaderSize) != capacity_) return false;
+  *at = {Load32(header), Load32(header + 4), Load32(header + 8), Load32(header + 12)};
+  const std::uint32_t area = AreaSize();
+  if (at->read > area || at->write > area || at->end > area) return false;
+  if (at->count > area / PackageRecord::kFixedBytes) return false;
+  // Wrapped: the reader is in the upper region, which ends at E.
+  return at->read <= at->write || at->read <= at->end;
 }
 
-void SharePackageDataQueue::WriteOffsets(const Offsets& offsets) {
-  std::uint8_t* header = map_.GetData();
-  Store32(header, offsets.count);
-  Store32(header + 4, offsets.read);
-  Store32(header + 8, offsets.write);
-  Store32(header + 12, offsets.end);
+void SharePackageDataQueue::StoreWord(int index, std::uint32_t value) {
+  Store32(map_.GetData() + 4 * index, value);
 }
 
 std::uint32_t SharePackageDataQueue::GetCount() const {
-  return open_ && map_.IsOpen() ? ReadOffsets().count : 0;
+  Offsets at{};
+  return ReadOffsets(&at) ? at.count : 0;
 }
 
 std::uint32_t SharePackageDataQueue::Push(const PackageRecord& record) {
-  if (!open_ || !map_.IsOpen()) return 0;
+  Offsets at{};
+  if (!ReadOffsets(&at)) return 0;
   const std::uint32_t length = record.StoredLength();
   const std::uint32_t area = AreaSize();
-  Offsets at = ReadOffsets();
-  if (length == 0 || length > area || at.read > area || at.write > area) return 0;
+  if (length == 0 || length > area) return 0;
   std::uint32_t place;
+  bool wraps = false;
   if (at.read > at.write) {
     // Wrapped: the writer must stay strictly behind the reader.
     if (length >= at.read - at.write) return 0;
     place = at.write;
-    at.write += length;
   } else if (area - at.write >= length) {
     place = at.write;
-    at.write += length;
-    at.end = area - 1;
   } else if (length < at.read) {
     place = 0;
-    at.end = at.write;
-    at.write = length;
+    wraps = true;
   } else {
     return 0;
   }
   WriteRecord(Area() + place, record);
-  at.count += 1;
-  WriteOffsets(at);
+  // Each store leaves a consistent queue should this process die before the next: the end mark
+  // before the wrap, the write offset before the count. A writer killed between the last two
+  // leaves one record stored but not yet counted.
+  if (wraps) {
+    StoreWord(3, at.write);
+  } else if (at.read <= at.write && at.end != area - 1) {
+    StoreWord(3, area - 1);
+  }
+  StoreWord(2, place + length);
+  StoreWord(0, at.count + 1);
   semaphore_.Release(1);  // at the maximum the record stays stored without a wake-up
   return length;
 }
 
 bool SharePackageDataQueue::Pop(PackageRecord& record) {
-  if (!open_ || !map_.IsOpen()) return false;
-  const std::uint32_t area = AreaSize();
-  Offsets at = ReadOffsets();
-  if (at.count == 0 || at.read > area || at.write > area || at.end > area) return false;
+  Offsets at{};
+  if (!ReadOffsets(&at) || at.count == 0) return false;
   std::uint32_t read = at.read;
   if (read > at.write && read >= at.end) read = 0;  // follow the writer's wrap
   // Valid data ends at W while the reader is below the writer, and at E in the upper region
@@ -220,9 +244,8 @@ bool SharePackageDataQueue::Pop(PackageRecord& record) {
   if (length == 0) return false;
   std::uint32_t next = read + length;
   if (read > at.write && next >= at.end) next = 0;
-  at.read = next;
-  at.count -= 1;
-  WriteOffsets(at);
+  StoreWord(1, next);
+  StoreWord(0, at.count - 1);
   record = std::move(parsed);
   return true;
 }

@@ -5,6 +5,7 @@
 // A record: 16-bit type 10; target, sender, session and label each as a 32-bit length and its
 // bytes; a 32-bit payload length and the payload. No record is split across the end of the
 // area; when the writer wraps to offset 0 it sets E to the old W and the reader follows.
+// Every header word is checked at every use: any process of the user may have scribbled on it.
 #pragma once
 
 #include <cstdint>
@@ -36,8 +37,19 @@ class SharePackageDataQueue {
   bool Open(const std::string& name, bool holdName = true);
   // True while the queue's owner (or another holder) still holds this very queue.
   bool IsAlive() const { return open_ && map_.IsAlive(); }
-  // Empties a queue whose head record cannot be read, so that later records can flow again.
-  void Clear();
+
+  // Owner only, between Lock and Unlock. A header whose words make no sense, or a head record
+  // that cannot be read, would stop every later record: Reset rewrites the header from what
+  // this view knows (the capacity it was made with; no records), and counts what was lost.
+  bool IsDamaged() const;
+  void Reset();
+  // Brings the signal's count in line with the records the queue holds, so that a scribbled
+  // count cannot make the owner wake for nothing again and again.
+  void SettleSignal();
+  // Resets so far, and the records they threw away (as far as the count word told).
+  std::uint32_t Resets() const { return resets_; }
+  std::uint32_t RecordsLost() const { return recordsLost_; }
+
   // Unmaps the queue; the mutex and semaphore handles go with the object.
   bool Close();
   // Waits for the queue mutex without a time limit; 0, or -1 when not open.
@@ -45,11 +57,13 @@ class SharePackageDataQueue {
   int Unlock();
 
   // Push, Pop and GetCount are called between Lock and Unlock.
+  // The count word; 0 also when the header is damaged.
   std::uint32_t GetCount() const;
-  // Bytes written, 0 when nothing was (not open, full, or a record that cannot be stored).
+  // Bytes written, 0 when nothing was (not open, full, a damaged header, or a record that
+  // cannot be stored). A damaged header is left untouched.
   std::uint32_t Push(const PackageRecord& record);
-  // False when empty or when the record at the head cannot be read; the queue then stays as
-  // it was.
+  // False when empty, when the header is damaged or when the record at the head cannot be
+  // read; the queue then stays as it was.
   bool Pop(PackageRecord& record);
   // Signalled once per pushed record, for the owner's wait.
   os::CountingSemaphore* GetSignal() const { return semaphore_.Handle(); }
@@ -58,8 +72,8 @@ class SharePackageDataQueue {
   bool IsCreator() const { return creator_; }
   // The record area in this object's view; what Pop hands out lies inside it.
   std::uint8_t* Area() const;
-  // Size of the record area, bounded by the real mapping.
-  std::uint32_t AreaSize() const;
+  // Size of the record area, as the queue was made (0 when not open).
+  std::uint32_t AreaSize() const { return open_ ? capacity_ - kQueueHeaderSize : 0; }
 
  private:
   struct Offsets {
@@ -67,8 +81,9 @@ class SharePackageDataQueue {
   };
   bool Establish(const std::string& name, bool create, bool holdName);
   void CloseHandles();
-  Offsets ReadOffsets() const;
-  void WriteOffsets(const Offsets& offsets);
+  // The header words, or false when they make no sense for this queue.
+  bool ReadOffsets(Offsets* offsets) const;
+  void StoreWord(int index, std::uint32_t value);
 
   VEXO::System::Thread::Semaphore semaphore_{0, kMaxPending, false};
   NamedMutex mutex_;
@@ -76,6 +91,10 @@ class SharePackageDataQueue {
   bool open_ = false;
   bool creator_ = false;
   std::string name_;
+  // The capacity word as it was when this view was established; it never changes.
+  std::uint32_t capacity_ = 0;
+  std::uint32_t resets_ = 0;
+  std::uint32_t recordsLost_ = 0;
 };
 
 }  // namespace Vantor::KQCP

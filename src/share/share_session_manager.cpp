@@ -1,6 +1,7 @@
 // Starting, naming and session bookkeeping of the share-session manager.
 #include "share/share_session_manager.h"
 
+#include "os/named_object.h"
 #include "os/process.h"
 #include "share/client_share_session.h"
 #include "share/name_copy.h"
@@ -50,6 +51,8 @@ HRESULT ShareSessionManager_::Start(const char* platformName, std::int32_t mode,
 }
 
 HRESULT ShareSessionManager_::StartMember(std::int32_t mode, const char* ownName) {
+  // Files that killed processes left behind would otherwise pile up for good.
+  SweepStale(nullptr);
   const std::string mutexName = platformName_ + "_PLATFORM_MUTEX";
   if (mode == kShareModeClient) {
     ownName_ = ownName ? ownName : "";
@@ -78,6 +81,12 @@ HRESULT ShareSessionManager_::StartMember(std::int32_t mode, const char* ownName
   const bool registered = PlatformProxyMap::Register(proxyMap_, os::CurrentProcessId(), ownName_);
   proxyMap_.Close();
   return registered ? S_OK : E_FAIL;
+}
+
+HRESULT ShareSessionManager_::SweepStale(std::int32_t* removed) {
+  const int count = os::NamedObject::RemoveStale();
+  if (removed) *removed = count < 0 ? 0 : count;
+  return count < 0 ? E_FAIL : S_OK;
 }
 
 HRESULT ShareSessionManager_::GetMode(std::int32_t* mode) {

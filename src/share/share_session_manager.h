@@ -29,7 +29,7 @@ class ServiceShareSession;
 class ClientShareSession;
 class ShareSessionOperation;
 
-class ShareSessionManager_ : public com::SingletonObject<IShareSessionManager> {
+class ShareSessionManager_ : public com::SingletonObject<IShareSessionManager, IShareNamespace> {
  public:
   static constexpr std::uint32_t kWaitTimeoutMs = 1000;
   // Records taken from the receive queue per wake-up before outgoing items get a turn.
@@ -46,6 +46,7 @@ class ShareSessionManager_ : public com::SingletonObject<IShareSessionManager> {
                             IShareSessionService** session) override;
   HRESULT GetProxySession(const char* sessionName, std::uint32_t unused,
                           IShareSessionProxy** session) override;
+  HRESULT SweepStale(std::int32_t* removed) override;
 
   // Used by the sessions. Both refuse (false) unless the manager runs in a mode that sends.
   bool PostMessage(const ShareMessage& message);

@@ -37,7 +37,8 @@ std::uint32_t ShareSessionManager_::Run() {
     const int signalled = os::WaitAny(handles, timeout);
     if (signalled == 0) TakeMessages();
     if (signalled == 2) TakeOperations();
-    if (signalled == 1 || moreToReceive) moreToReceive = ReceiveBatch();
+    // A timeout also looks at the queue: a scribbled header or signal count is repaired there.
+    if (signalled == 1 || signalled < 0 || moreToReceive) moreToReceive = ReceiveBatch();
     if (running_.load()) sender_.Flush();
   }
   sender_.DropAll();
@@ -118,7 +119,10 @@ void ShareSessionManager_::QueueOperation(const com::ComPtr<ShareSessionOperatio
 bool ShareSessionManager_::ReceiveBatch() {
   for (int i = 0; i < kReceiveBatch; ++i) {
     if (receiveQueue_.Lock() != 0) return false;
+    // A damaged header or an unreadable head would block every later record for good.
+    if (receiveQueue_.IsDamaged()) receiveQueue_.Reset();
     if (receiveQueue_.GetCount() == 0) {
+      receiveQueue_.SettleSignal();
       receiveQueue_.Unlock();
       return false;
     }
@@ -127,8 +131,7 @@ bool ShareSessionManager_::ReceiveBatch() {
       // Listeners run here, with the queue's mutex held.
       Dispatch(record);
     } else {
-      // An unreadable head would block every later record for good.
-      receiveQueue_.Clear();
+      receiveQueue_.Reset();
     }
     receiveQueue_.Unlock();
   }

@@ -1,9 +1,11 @@
 // Child processes for cross-process tests: the test binary re-executed with a child's name.
 #include "support/child_process.h"
 
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,6 +26,19 @@ std::map<std::string, ChildMain>& Registry() {
 }
 
 constexpr const char* kFlag = "--kqcp-child=";
+constexpr const char* kUserFlag = "--kqcp-user=";
+
+// Drops every privilege for the user and a group of the same number.
+bool BecomeUser(uid_t user) {
+  const gid_t group = static_cast<gid_t>(user);
+  if (setgroups(0, nullptr) != 0 || setresgid(group, group, group) != 0 ||
+      setresuid(user, user, user) != 0) {
+    return false;
+  }
+  // Changing credentials clears the dumpable flag, which the leak checker needs.
+  prctl(PR_SET_DUMPABLE, 1);
+  return true;
+}
 
 std::string SelfPath() {
   char path[4096];
@@ -40,9 +55,14 @@ bool RegisterChild(const std::string& name, ChildMain main) {
   return true;
 }
 
-ChildProcess::ChildProcess(const std::string& name, const std::vector<std::string>& args) {
+ChildProcess::ChildProcess(const std::string& name, const std::vector<std::string>& args)
+    : ChildProcess(name, args, static_cast<uid_t>(-1)) {}
+
+ChildProcess::ChildProcess(const std::string& name, const std::vector<std::string>& args,
+                           uid_t user) {
   std::string self = SelfPath();
   std::vector<std::string> argvStrings{self, kFlag + name};
+  if (user != static_cast<uid_t>(-1)) argvStrings.push_back(kUserFlag + std::to_string(user));
   argvStrings.insert(argvStrings.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (auto& s : argvStrings) argv.push_back(s.data());
@@ -85,10 +105,20 @@ bool RunChildIfRequested(int argc, char** argv, int* exitCode) {
     *exitCode = 127;
     return true;
   }
-  std::vector<std::string> args(argv + 2, argv + argc);
+  int first = 2;
+  if (argc > 2 && std::strncmp(argv[2], kUserFlag, std::strlen(kUserFlag)) == 0) {
+    if (!BecomeUser(static_cast<uid_t>(std::stoul(argv[2] + std::strlen(kUserFlag))))) {
+      *exitCode = 126;
+      return true;
+    }
+    first = 3;
+  }
+  std::vector<std::string> args(argv + first, argv + argc);
   *exitCode = it->second(args);
   return true;
 }
+
+bool CanRunAsOtherUsers() { return geteuid() == 0; }
 
 Signal::Signal() {
   if (pipe(fds_) != 0) fds_[0] = fds_[1] = -1;

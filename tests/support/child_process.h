@@ -17,8 +17,10 @@ bool RegisterChild(const std::string& name, ChildMain main);
 
 class ChildProcess {
  public:
-  // Starts "<this binary> --kqcp-child=<name> args..."; check Started().
+  // Starts "<this binary> --kqcp-child=<name> args..."; check Started(). With a user id the
+  // child runs as that user and its group (only a root parent can ask for that).
   ChildProcess(const std::string& name, const std::vector<std::string>& args = {});
+  ChildProcess(const std::string& name, const std::vector<std::string>& args, uid_t user);
   ~ChildProcess();  // kills a child that is still running
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
@@ -35,6 +37,9 @@ class ChildProcess {
 
 // Call from main(): when argv names a child, runs it and returns true with its exit code.
 bool RunChildIfRequested(int argc, char** argv, int* exitCode);
+
+// True when this process may start children as other users (it runs as root).
+bool CanRunAsOtherUsers();
 
 // A line-based pipe between parent and child. For child-to-parent lines the parent passes
 // WriteFdArg() to the child, which calls Send; for parent-to-child lines the parent passes
