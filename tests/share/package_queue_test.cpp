@@ -223,6 +223,69 @@ TEST_F(QueueFixture, CorruptRecordsFailThePopAndLeaveTheQueue) {
   queue_.Unlock();
 }
 
+TEST_F(QueueFixture, DamagedHeaderIsLeftUntouchedUntilTheOwnerResetsIt) {
+  struct Case {
+    const char* what;
+    std::uint32_t word;  // index of the 32-bit word from the start of the mapping
+    std::uint32_t value;
+  } cases[] = {
+      {"capacity below the queue header", 0, 8},
+      {"capacity shrunk", 0, 1000},
+      {"capacity grown", 0, 0xFFFFFFF0u},
+      {"read offset past the area", 3, kArea + 1},
+      {"write offset past the area", 4, 0x7FFFFFF0u},
+      {"end mark past the area", 5, kArea + 100},
+      {"count no area could hold", 2, kArea},
+      {"reader above the end mark", 3, 5000},  // with W = 100 and E = 1000 below
+  };
+  std::vector<std::uint8_t> payload(10, 1);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_EQ(Push(10, 1), 33u);
+    auto* words = reinterpret_cast<std::uint32_t*>(raw_.GetData() - 8);
+    if (c.word == 3 && c.value == 5000) words[4] = 100, words[5] = 1000;
+    words[c.word] = c.value;
+    const std::vector<std::uint8_t> before(raw_.GetData() - 8, raw_.GetData() + kArea + 16);
+    queue_.Lock();
+    EXPECT_TRUE(queue_.IsDamaged());
+    PackageRecord record;
+    record.payload = payload.data();
+    record.payloadLength = 10;
+    EXPECT_EQ(queue_.Push(record), 0u);
+    EXPECT_FALSE(queue_.Pop(record));
+    EXPECT_EQ(queue_.GetCount(), 0u);
+    queue_.Unlock();
+    EXPECT_EQ(std::memcmp(before.data(), raw_.GetData() - 8, before.size()), 0) << "touched";
+
+    const std::uint32_t resets = queue_.Resets();
+    queue_.Lock();
+    queue_.Reset();
+    EXPECT_FALSE(queue_.IsDamaged());
+    queue_.Unlock();
+    EXPECT_EQ(queue_.Resets(), resets + 1);
+    EXPECT_EQ(raw_.GetCapacity(), SharePackageDataQueue::kCapacity);
+    Header h = ReadHeader();
+    EXPECT_EQ(h.count, 0u);
+    EXPECT_EQ(h.end, kArea - 1);
+    ASSERT_EQ(Push(10, 2), 33u);  // records flow again
+    EXPECT_TRUE(PopExpect(10, 2));
+  }
+  EXPECT_GE(queue_.RecordsLost(), 1u);
+}
+
+TEST_F(QueueFixture, OwnerSettlesAScribbledSignal) {
+  VEXO::System::Thread::Semaphore scribbler(0, 2048, false);
+  ASSERT_EQ(OpenNamedSemaphore(scribbler, name_ + "_DQ_SEMAPHONE", false), kKernelObjectOk);
+  scribbler.Handle()->Reset(0xFFFFFFF0u, 0xFFFFFFFFu);
+  ASSERT_EQ(Push(10, 1), 33u);
+  queue_.Lock();
+  queue_.SettleSignal();
+  queue_.Unlock();
+  // As many wake-ups as records, and the maximum is the queue's again.
+  EXPECT_EQ(queue_.GetSignal()->Count(), 1u);
+  EXPECT_FALSE(queue_.GetSignal()->Release(2048));
+}
+
 KQCP_CHILD(DeliverRecords) {
   const int count = std::stoi(args[1]);
   for (int i = 0; i < count; ++i) {

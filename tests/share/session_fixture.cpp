@@ -64,6 +64,40 @@ std::vector<ReceivedOperation> RecordingListener::Received() {
 
 std::string PlatformName() { return UniqueName("plat"); }
 
+SessionPeer::SessionPeer(const std::string& child, const std::string& platform,
+                         const std::string& name, uid_t user) {
+  std::vector<std::string> args{platform};
+  if (!name.empty()) args.push_back(name);
+  args.push_back(out_.WriteFdArg());
+  args.push_back(in_.ReadFdArg());
+  process_ = std::make_unique<ChildProcess>(child, args, user);
+}
+
+std::string SessionPeer::LineStartingWith(const std::string& prefix, int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          deadline - std::chrono::steady_clock::now())
+                          .count();
+    if (left <= 0) return {};
+    std::string line = Line(static_cast<int>(left));
+    if (line.empty() || line.rfind(prefix, 0) == 0) return line;
+  }
+}
+
+bool SessionPeer::RoundTrip(int size, int timeoutMs) {
+  Command("request ask " + std::to_string(size));
+  const std::string posted = LineStartingWith("posted ", timeoutMs);
+  if (posted.empty()) return false;
+  const std::string id = posted.substr(7, posted.find(' ', 7) - 7);
+  return !LineStartingWith("response " + id + " ", timeoutMs).empty();
+}
+
+int SessionPeer::Exit() {
+  Command("exit");
+  return process_->Wait();
+}
+
 namespace {
 
 // Reports every message as "message v1 v2 v3".
@@ -197,4 +231,41 @@ KQCP_CHILD(Service) {
   session->SetSharedData("abc", 3);
   Signal::Send(args[1], "ready");
   for (;;) pause();
+}
+
+// A service whose session "S" answers every request with a reply "answer" carrying the same
+// bytes, reports each request as "request <sender> <name>", and leaves normally on "exit".
+// args: platform, report fd, command fd.
+KQCP_CHILD(EchoService) {
+  IShareSessionManager* manager = ShareSessionManagerHolder::Instance();
+  if (manager->Start(args[0].c_str(), kShareModeService, nullptr) != S_OK ||
+      manager->CreateServiceSession("S", 0) != S_OK) {
+    Signal::Send(args[1], "start-failed");
+    return 3;
+  }
+  com::ComPtr<IShareSessionService> session;
+  manager->GetServiceSession("S", 0, session.Put());
+  IShareSessionService* service = session.Get();
+  auto echo = com::ComPtr<kqcp_test::RecordingListener>::Adopt(
+      com::MakeObject<kqcp_test::RecordingListener>([&](IShareSessionOperation* request) {
+        const auto r = kqcp_test::Describe(request);
+        Signal::Send(args[1], "request " + r.sender + " " + r.name);
+        com::ComPtr<IShareSessionOperation> reply;
+        if (service->CreateReply(request, reply.Put()) != S_OK) return;
+        reply->SetName("answer");
+        if (!r.data.empty()) {
+          reply->AllocBuffer(static_cast<std::int32_t>(r.data.size()));
+          std::uint8_t* data = nullptr;
+          reply->GetBuffer(&data, nullptr);
+          std::memcpy(data, r.data.data(), r.data.size());
+        }
+        service->PostOperation(reply.Get());
+      }));
+  service->AddOperationListener(echo.Get());
+  Signal::Send(args[1], "ready");
+  for (;;) {
+    const std::string command = Signal::Receive(args[2], 120000);
+    if (command == "exit") return 0;
+    if (command.empty()) return 5;  // the test went away
+  }
 }

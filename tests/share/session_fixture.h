@@ -4,12 +4,14 @@
 
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "com/object.h"
 #include "kqcp/share.h"
+#include "support/child_process.h"
 
 namespace kqcp_test {
 
@@ -48,5 +50,28 @@ class RecordingListener
 
 // "<platform>" for a test: unique per process and call.
 std::string PlatformName();
+
+// A child process playing the test client ("Client": platform, own name) or the echoing
+// service ("EchoService": platform), driven by lines through two pipes. With a user id it runs
+// as that user.
+class SessionPeer {
+ public:
+  SessionPeer(const std::string& child, const std::string& platform, const std::string& name = {},
+              uid_t user = static_cast<uid_t>(-1));
+  // The next line the peer reports; empty on timeout.
+  std::string Line(int timeoutMs = 30000) { return out_.ReadLine(timeoutMs); }
+  // The next line that starts with prefix, skipping others; empty on timeout.
+  std::string LineStartingWith(const std::string& prefix, int timeoutMs = 30000);
+  void Command(const std::string& line) { in_.Write(line); }
+  // Posts a request of size bytes and waits for its reply; true when it came.
+  bool RoundTrip(int size = 4, int timeoutMs = 30000);
+  ChildProcess& Process() { return *process_; }
+  // Asks the peer to leave normally; its exit code.
+  int Exit();
+
+ private:
+  Signal out_, in_;
+  std::unique_ptr<ChildProcess> process_;
+};
 
 }  // namespace kqcp_test
