@@ -33,16 +33,15 @@ const char* Untrusted(const struct stat& info, bool wantDirectory) {
 
 std::string UserNamespaceDirectory() {
   std::string directory = kBase + std::to_string(geteuid());
-  if (mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST) {
-    LogRefusal("cannot make the named-object folder %s: %s", directory.c_str(),
-               std::strerror(errno));
-    return {};
-  }
   struct stat info {};
   if (lstat(directory.c_str(), &info) != 0) {
-    LogRefusal("cannot examine the named-object folder %s: %s", directory.c_str(),
-               std::strerror(errno));
-    return {};
+    // Made on first use; a folder someone else made meanwhile is examined like any other.
+    if (errno != ENOENT || (mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST) ||
+        lstat(directory.c_str(), &info) != 0) {
+      LogRefusal("cannot make or examine the named-object folder %s: %s", directory.c_str(),
+                 std::strerror(errno));
+      return {};
+    }
   }
   if (const char* why = Untrusted(info, true)) {
     LogRefusal("refusing the named-object folder %s: %s", directory.c_str(), why);
