@@ -4,6 +4,7 @@
 #include <pthread.h>
 
 #include <cerrno>
+#include <ctime>
 
 namespace Vantor::KQCP::os {
 namespace {
@@ -45,14 +46,27 @@ std::unique_ptr<NamedMutexHandle> NamedMutexHandle::Open(const std::string& name
   return std::unique_ptr<NamedMutexHandle>(new NamedMutexHandle(std::move(object)));
 }
 
-LockResult NamedMutexHandle::Lock() {
-  int rc = pthread_mutex_lock(MutexOf(*object_));
+LockResult NamedMutexHandle::Lock() { return Outcome(pthread_mutex_lock(MutexOf(*object_))); }
+
+LockResult NamedMutexHandle::LockFor(std::uint32_t milliseconds) {
+  timespec deadline{};
+  clock_gettime(CLOCK_MONOTONIC, &deadline);
+  deadline.tv_sec += milliseconds / 1000;
+  deadline.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000L;
+  if (deadline.tv_nsec >= 1000000000L) {
+    deadline.tv_sec += 1;
+    deadline.tv_nsec -= 1000000000L;
+  }
+  return Outcome(pthread_mutex_clocklock(MutexOf(*object_), CLOCK_MONOTONIC, &deadline));
+}
+
+LockResult NamedMutexHandle::Outcome(int rc) {
   if (rc == 0) return LockResult::kAcquired;
   if (rc == EOWNERDEAD) {
     pthread_mutex_consistent(MutexOf(*object_));
     return LockResult::kAbandoned;
   }
-  return LockResult::kFailed;
+  return rc == ETIMEDOUT ? LockResult::kTimedOut : LockResult::kFailed;
 }
 
 bool NamedMutexHandle::Unlock() { return pthread_mutex_unlock(MutexOf(*object_)) == 0; }

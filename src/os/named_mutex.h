@@ -2,6 +2,7 @@
 // mutex whose owner died is acquired by the next waiter, which learns it was abandoned.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -9,7 +10,7 @@
 
 namespace Vantor::KQCP::os {
 
-enum class LockResult { kAcquired, kAbandoned, kFailed };
+enum class LockResult { kAcquired, kAbandoned, kTimedOut, kFailed };
 
 class NamedMutexHandle {
  public:
@@ -20,9 +21,15 @@ class NamedMutexHandle {
   // Waits without a time limit. kAbandoned: the previous owner died holding it; the caller now
   // owns it, and the data it guards may be half-written.
   LockResult Lock();
+  // As Lock, but gives up with kTimedOut after the time: a peer that holds the mutex for long
+  // (hung, or stopped) must not stall the caller.
+  LockResult LockFor(std::uint32_t milliseconds);
   bool Unlock();
+  // True while another handle holds the name of this very mutex.
+  bool IsAlive() const { return object_->IsAlive(); }
 
  private:
+  LockResult Outcome(int rc);
   explicit NamedMutexHandle(std::shared_ptr<NamedObject> object) : object_(std::move(object)) {}
 
   std::shared_ptr<NamedObject> object_;

@@ -238,6 +238,16 @@ int NamedObject::RemoveStale() {
   return removed;
 }
 
+bool NamedObject::IsHeld(NamedKind kind, const std::string& name) {
+  const std::string path = FilePath(kind, name);
+  if (path.empty()) return false;
+  const int fd = OpenObjectFile(path, ObjectFileOpen::kExisting);
+  if (fd < 0) return false;
+  const bool held = OthersHoldHandles(fd) && StillLinked(fd, path);
+  close(fd);
+  return held;
+}
+
 bool NamedObject::IsAlive() const { return fd_ >= 0 && OthersHoldHandles(fd_); }
 
 void NamedObject::HoldName() {

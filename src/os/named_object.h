@@ -47,6 +47,8 @@ class NamedObject {
   // True while some handle other than this object holds the name of this very object (a name
   // re-created after its holders went is a different object). One system call.
   bool IsAlive() const;
+  // True while a live process holds the name, without opening or mapping the object for use.
+  static bool IsHeld(NamedKind kind, const std::string& name);
 
   void* Data() const { return data_; }
   std::size_t Size() const { return size_; }

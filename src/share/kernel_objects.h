@@ -22,6 +22,12 @@ struct NamedMutex {
 
   // Waits without a time limit; an abandoned mutex counts as acquired.
   bool Lock() { return handle && handle->Lock() != os::LockResult::kFailed; }
+  // Waits at most the time given; kFailed without a handle.
+  os::LockResult LockFor(std::uint32_t milliseconds) {
+    return handle ? handle->LockFor(milliseconds) : os::LockResult::kFailed;
+  }
+  // True while another handle holds this very mutex's name.
+  bool IsAlive() const { return handle && handle->IsAlive(); }
   void Unlock() {
     if (handle) handle->Unlock();
   }

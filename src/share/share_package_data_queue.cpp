@@ -37,9 +37,9 @@ void WriteRecord(std::uint8_t* out, const PackageRecord& record) {
   if (record.payloadLength > 0) std::memcpy(out, record.payload, record.payloadLength);
 }
 
-// Parses the record at in, which may use at most bound bytes. Returns its length, or 0 when it
-// does not parse within the bound.
-std::uint32_t ReadRecord(const std::uint8_t* in, std::uint32_t bound, PackageRecord& record) {
+// Parses the record at in, which may use at most bound bytes, into record (or, with null,
+// only checks it). Returns its length, or 0 when it does not parse within the bound.
+std::uint32_t ReadRecord(const std::uint8_t* in, std::uint32_t bound, PackageRecord* record) {
   std::uint32_t at = 0;
   auto take = [&](std::uint32_t n) {
     if (bound - at < n) return false;
@@ -47,21 +47,26 @@ std::uint32_t ReadRecord(const std::uint8_t* in, std::uint32_t bound, PackageRec
     return true;
   };
   if (!take(2)) return 0;
-  std::memcpy(&record.type, in, 2);
-  for (std::string* text : {&record.target, &record.sender, &record.session, &record.label}) {
+  if (record) std::memcpy(&record->type, in, 2);
+  std::string* texts[] = {nullptr, nullptr, nullptr, nullptr};
+  if (record) texts[0] = &record->target, texts[1] = &record->sender, texts[2] = &record->session,
+              texts[3] = &record->label;
+  for (std::string* text : texts) {
     if (!take(4)) return 0;
     auto length = static_cast<std::int32_t>(Load32(in + at - 4));
     if (length < 0 || static_cast<std::uint32_t>(length) > PackageRecord::kMaxStringLength ||
         !take(static_cast<std::uint32_t>(length))) {
       return 0;
     }
-    text->assign(reinterpret_cast<const char*>(in + at - length), length);
+    if (text) text->assign(reinterpret_cast<const char*>(in + at - length), length);
   }
   if (!take(4)) return 0;
   auto payloadLength = static_cast<std::int32_t>(Load32(in + at - 4));
   if (payloadLength < 0 || !take(static_cast<std::uint32_t>(payloadLength))) return 0;
-  record.payloadLength = payloadLength;
-  record.payload = in + at - payloadLength;
+  if (record) {
+    record->payloadLength = payloadLength;
+    record->payload = in + at - payloadLength;
+  }
   return at;
 }
 
@@ -161,9 +166,52 @@ bool SharePackageDataQueue::Close() {
 
 int SharePackageDataQueue::Lock() {
   if (!open_) return -1;
-  mutex_.Lock();
+  if (mutex_.handle->Lock() == os::LockResult::kAbandoned) Recount();
   return 0;
 }
+
+int SharePackageDataQueue::LockFor(std::uint32_t milliseconds) {
+  if (!open_) return -1;
+  switch (mutex_.LockFor(milliseconds)) {
+    case os::LockResult::kAcquired:
+      return 0;
+    case os::LockResult::kAbandoned:
+      Recount();
+      return 0;
+    case os::LockResult::kTimedOut:
+      return 1;
+    case os::LockResult::kFailed:
+      break;
+  }
+  return -1;
+}
+
+void SharePackageDataQueue::Recount() {
+  // The last holder died inside Push: every record up to W is whole (W moves after the record
+  // is written), but the count may lag behind. Walk the records and count them again.
+  Offsets at{};
+  if (!ReadOffsets(&at)) return;  // the owner resets a damaged header
+  const std::uint32_t area = AreaSize();
+  std::uint32_t read = at.read, records = 0;
+  while (read != at.write) {
+    if (read > at.write && read >= at.end) {
+      read = 0;
+      continue;
+    }
+    const std::uint32_t bound = read <= at.write ? at.write - read : at.end - read;
+    const std::uint32_t length = ReadRecord(Area() + read, bound, nullptr);
+    if (length == 0 || ++records > area / PackageRecord::kFixedBytes) {
+      Reset();
+      return;
+    }
+    std::uint32_t next = read + length;
+    if (read > at.write && next >= at.end) next = 0;
+    read = next;
+  }
+  StoreWord(0, records);
+}
+
+void SharePackageDataQueue::Discard() { CloseHandles(); }
 
 int SharePackageDataQueue::Unlock() {
   if (!open_) return -1;
@@ -201,6 +249,17 @@ std::uint32_t SharePackageDataQueue::Push(const PackageRecord& record) {
   const std::uint32_t length = record.StoredLength();
   const std::uint32_t area = AreaSize();
   if (length == 0 || length > area) return 0;
+  if (at.count == 0) {
+    // Empty: start again at the beginning, so that a record as large as the area fits. The
+    // count is what commits the record; a writer that dies before it leaves an empty queue.
+    WriteRecord(Area(), record);
+    StoreWord(3, area - 1);
+    StoreWord(1, 0);
+    StoreWord(2, length);
+    StoreWord(0, 1);
+    semaphore_.Release(1);
+    return length;
+  }
   std::uint32_t place;
   bool wraps = false;
   if (at.read > at.write) {
@@ -216,9 +275,9 @@ std::uint32_t SharePackageDataQueue::Push(const PackageRecord& record) {
     return 0;
   }
   WriteRecord(Area() + place, record);
-  // Each store leaves a consistent queue should this process die before the next: the end mark
-  // before the wrap, the write offset before the count. A writer killed between the last two
-  // leaves one record stored but not yet counted.
+  // Each store leaves a readable queue should this process die before the next: the end mark
+  // before the wrap, the write offset before the count (which the next locker, finding the
+  // mutex abandoned, counts again).
   if (wraps) {
     StoreWord(3, at.write);
   } else if (at.read <= at.write && at.end != area - 1) {
@@ -240,7 +299,7 @@ bool SharePackageDataQueue::Pop(PackageRecord& record) {
   // exactly at the end of the area be read whole.
   const std::uint32_t bound = read <= at.write ? at.write - read : at.end - read;
   PackageRecord parsed;
-  const std::uint32_t length = ReadRecord(Area() + read, bound, parsed);
+  const std::uint32_t length = ReadRecord(Area() + read, bound, &parsed);
   if (length == 0) return false;
   std::uint32_t next = read + length;
   if (read > at.write && next >= at.end) next = 0;

@@ -52,8 +52,13 @@ class SharePackageDataQueue {
 
   // Unmaps the queue; the mutex and semaphore handles go with the object.
   bool Close();
-  // Waits for the queue mutex without a time limit; 0, or -1 when not open.
+  // Closes everything, handles too, so that the queue's names go now.
+  void Discard();
+  // Waits for the queue mutex without a time limit; 0, or -1 when not open. A mutex whose
+  // holder died is acquired, and the records are counted again.
   int Lock();
+  // As Lock, but 1 when the mutex stayed held for the whole time.
+  int LockFor(std::uint32_t milliseconds);
   int Unlock();
 
   // Push, Pop and GetCount are called between Lock and Unlock.
@@ -83,6 +88,7 @@ class SharePackageDataQueue {
   void CloseHandles();
   // The header words, or false when they make no sense for this queue.
   bool ReadOffsets(Offsets* offsets) const;
+  void Recount();
   void StoreWord(int index, std::uint32_t value);
 
   VEXO::System::Thread::Semaphore semaphore_{0, kMaxPending, false};

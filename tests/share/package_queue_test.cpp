@@ -2,6 +2,8 @@
 // rules, corrupt records, and delivery from another process.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstring>
 #include <vector>
 
@@ -130,12 +132,14 @@ TEST_F(QueueFixture, EmptyRecordIs22Bytes) {
 TEST_F(QueueFixture, WriterWrapsAndTheReaderFollows) {
   constexpr std::uint32_t kRecord = 65536;
   for (std::uint8_t i = 0; i < 3; ++i) ASSERT_EQ(Push(PayloadFor(kRecord), i), kRecord);
-  for (std::uint8_t i = 0; i < 3; ++i) ASSERT_TRUE(PopExpect(PayloadFor(kRecord), i));
+  for (std::uint8_t i = 0; i < 2; ++i) ASSERT_TRUE(PopExpect(PayloadFor(kRecord), i));
   // The fourth does not fit above 196608: it goes to offset 0 and E keeps the old W.
   ASSERT_EQ(Push(PayloadFor(kRecord), 7), kRecord);
   Header h = ReadHeader();
   EXPECT_EQ(h.end, 3 * kRecord);
   EXPECT_EQ(h.write, kRecord);
+  EXPECT_TRUE(PopExpect(PayloadFor(kRecord), 2));
+  EXPECT_EQ(ReadHeader().read, 0u) << "the reader follows the wrap";
   EXPECT_TRUE(PopExpect(PayloadFor(kRecord), 7));
   EXPECT_EQ(ReadHeader().read, kRecord);
 }
@@ -145,11 +149,21 @@ TEST_F(QueueFixture, RecordEndingExactlyAtTheEndOfTheAreaIsReadWhole) {
   ASSERT_EQ(Push(PayloadFor(kArea - 65536), 2), kArea - 65536);
   EXPECT_EQ(ReadHeader().write, kArea);
   EXPECT_TRUE(PopExpect(PayloadFor(65536), 1));
-  EXPECT_TRUE(PopExpect(PayloadFor(kArea - 65536), 2));
-  // The next record wraps to 0 and is read from there.
+  // The next record wraps to 0 while the one ending at the end of the area waits.
   ASSERT_EQ(Push(100, 3), 123u);
   EXPECT_EQ(ReadHeader().end, kArea);
+  EXPECT_TRUE(PopExpect(PayloadFor(kArea - 65536), 2));
   EXPECT_TRUE(PopExpect(100, 3));
+}
+
+TEST_F(QueueFixture, AnEmptyQueueTakesARecordAsLargeAsItsArea) {
+  ASSERT_EQ(Push(1000, 1), 1023u);
+  ASSERT_TRUE(PopExpect(1000, 1));  // empty again, with both offsets at 1023
+  ASSERT_EQ(Push(PayloadFor(kArea), 2), kArea);
+  EXPECT_EQ(ReadHeader().write, kArea);
+  EXPECT_TRUE(PopExpect(PayloadFor(kArea), 2));
+  EXPECT_EQ(Push(10, 3), 33u);
+  EXPECT_TRUE(PopExpect(10, 3));
 }
 
 TEST_F(QueueFixture, WriterNeverCatchesUpWithTheReader) {
@@ -284,6 +298,35 @@ TEST_F(QueueFixture, OwnerSettlesAScribbledSignal) {
   // As many wake-ups as records, and the maximum is the queue's again.
   EXPECT_EQ(queue_.GetSignal()->Count(), 1u);
   EXPECT_FALSE(queue_.GetSignal()->Release(2048));
+}
+
+// Pushes a record and dies holding the queue's mutex, as if killed between storing the write
+// offset and the count.
+KQCP_CHILD(DieInsidePush) {
+  SharePackageDataQueue queue;
+  ShareMapMemory raw;
+  if (!queue.Open(args[0]) || !raw.Open(args[0] + "_DQ_MAPMEMORY")) return 1;
+  PackageRecord record;
+  record.label = "late";
+  queue.Lock();
+  if (queue.Push(record) == 0) return 2;
+  auto* count = reinterpret_cast<std::uint32_t*>(raw.GetData());
+  *count -= 1;
+  _exit(0);
+}
+
+TEST_F(QueueFixture, AWriterThatDiesInsidePushLeavesEveryWholeRecordCounted) {
+  ASSERT_EQ(Push(10, 1), 33u);
+  kqcp_test::ChildProcess writer("DieInsidePush", {name_});
+  ASSERT_EQ(writer.Wait(), 0);
+  EXPECT_EQ(ReadHeader().count, 1u);
+  EXPECT_TRUE(PopExpect(10, 1));  // the lock is found abandoned and the records counted again
+  queue_.Lock();
+  PackageRecord late;
+  EXPECT_TRUE(queue_.Pop(late));
+  EXPECT_EQ(late.label, "late");
+  EXPECT_EQ(queue_.GetCount(), 0u);
+  queue_.Unlock();
 }
 
 KQCP_CHILD(DeliverRecords) {
