@@ -19,9 +19,28 @@ inline constexpr GUID IID_IShareSessionMessageEvents = {
     0x2B7C4E10, 0x5D3F, 0x4A61, {0x8B, 0x92, 0xA3, 0xC4, 0xD5, 0xE6, 0xF7, 0x10}};
 inline constexpr GUID IID_IShareSessionOperationEvents = {
     0x2B7C4E10, 0x5D3F, 0x4A61, {0x8B, 0x92, 0xA3, 0xC4, 0xD5, 0xE6, 0xF7, 0x11}};
-// Assigned by this build: the manager's second interface, reached with QueryInterface.
+// Assigned by this build: further interfaces of the manager, reached with QueryInterface.
 inline constexpr GUID IID_IShareNamespace = {
     0x2B7C4E10, 0x5D3F, 0x4A61, {0x8B, 0x92, 0xA3, 0xC4, 0xD5, 0xE6, 0xF7, 0x12}};
+inline constexpr GUID IID_IShareStatistics = {
+    0x2B7C4E10, 0x5D3F, 0x4A61, {0x8B, 0x92, 0xA3, 0xC4, 0xD5, 0xE6, 0xF7, 0x13}};
+
+// Posting never accepts what it cannot keep. What a process holds for one receiver (posted and
+// not yet written into the receiver's queue) is bounded in records and bytes; a post past either
+// bound is refused at once with KQCP_E_SHARE_BACKLOG_FULL, and nothing is sent. A broadcast is
+// bounded as one receiver of its own while it waits; a copy for a receiver over its bound is
+// dropped and counted (ShareStatistics::droppedBacklog).
+inline constexpr std::uint32_t kShareBacklogRecords = 4096;
+inline constexpr std::uint32_t kShareBacklogBytes = 8u << 20;
+// An accepted record whose receiver's queue stays full (or its mutex held) this long is dropped
+// and counted; one whose receiver is gone, or is a later process of the same name, is dropped
+// at once. A record only ever goes to the process it was addressed to.
+inline constexpr std::uint32_t kShareRetryLimitMs = 10000;
+// The receiver's backlog is at its bound: try again later.
+inline constexpr HRESULT KQCP_E_SHARE_BACKLOG_FULL = static_cast<HRESULT>(0x800700AAu);
+// The operation's record could never fit a receive queue (262128 bytes for the record:
+// routing strings, name and data).
+inline constexpr HRESULT KQCP_E_SHARE_TOO_LARGE = static_cast<HRESULT>(0x8007006Fu);
 
 // Modes given to IShareSessionManager::Start.
 enum ShareSessionMode : std::int32_t {
@@ -75,7 +94,9 @@ struct IShareSessionProxy : IUnknown {
   static constexpr const GUID& kIid = IID_IShareSessionProxy;
   virtual HRESULT GetPlatformName(char* buffer, std::uint32_t length) = 0;
   virtual HRESULT GetSessionName(char* buffer, std::uint32_t length) = 0;
-  // Holds the session data lock until UnlockData.
+  // Holds the session data lock until UnlockData. E_FAIL when the service is gone, or when the
+  // lock stays held by another process for 5 s. After the service process was replaced, the
+  // data of the new service's session of this name is read.
   virtual HRESULT LockData() = 0;
   virtual HRESULT GetSharedData(std::uint8_t** data, std::uint32_t* length) = 0;
   virtual HRESULT UnlockData() = 0;
@@ -83,7 +104,12 @@ struct IShareSessionProxy : IUnknown {
   virtual HRESULT RemoveMessageListener(IShareSessionMessageEvents* listener) = 0;
   virtual HRESULT AddOperationListener(IShareSessionOperationEvents* listener) = 0;
   virtual HRESULT RemoveOperationListener(IShareSessionOperationEvents* listener) = 0;
+  // Ids are per process and start at a value of their own in every process, so that replies
+  // meant for an earlier process of this client's name are never taken for this one's: a
+  // reply whose id this process never issued reaches no listener.
   virtual HRESULT CreateOperation(IShareSessionOperation** operation) = 0;
+  // S_OK once accepted; KQCP_E_SHARE_BACKLOG_FULL, KQCP_E_SHARE_TOO_LARGE, or E_FAIL before
+  // Start and after Stop, and then nothing is sent.
   virtual HRESULT PostOperation(IShareSessionOperation* operation) = 0;
 };
 
@@ -98,9 +124,11 @@ struct IShareSessionService : IUnknown {
   virtual HRESULT AddOperationListener(IShareSessionOperationEvents* listener) = 0;
   virtual HRESULT RemoveOperationListener(IShareSessionOperationEvents* listener) = 0;
   virtual HRESULT CreateOperation(IShareSessionOperation** operation) = 0;
+  // The reply goes to the very process that sent the request, never to a later one of its name.
   virtual HRESULT CreateReply(IShareSessionOperation* request, IShareSessionOperation** reply) = 0;
+  // As the proxy's.
   virtual HRESULT PostOperation(IShareSessionOperation* operation) = 0;
-  // An empty or null target broadcasts to every live client.
+  // An empty or null target broadcasts to every live client. Results as PostOperation's.
   virtual HRESULT PostMessage(const char* target, std::int32_t value1, std::int32_t value2,
                               std::int32_t value3) = 0;
 };
@@ -126,6 +154,26 @@ struct IShareSessionManager : IUnknown {
 // belongs to someone else or is open to others. A normal exit removes the names whose last
 // holder the process was; a killed process leaves its files until a sweep, which every Start
 // in client or service mode also runs.
+// What this process's manager did since Start. Every figure only grows.
+struct ShareStatistics {
+  std::uint64_t posted;            // operations and messages accepted (a broadcast counts once)
+  std::uint64_t refusedBacklog;    // posts refused with KQCP_E_SHARE_BACKLOG_FULL
+  std::uint64_t refusedOther;      // posts refused as too large, or before Start or after Stop
+  std::uint64_t delivered;         // records written into a receiver's queue
+  std::uint64_t droppedFull;       // accepted, but the receiver stayed full past the retry limit
+  std::uint64_t droppedGone;       // accepted, but the receiver was gone
+  std::uint64_t droppedBacklog;    // broadcast copies for receivers over their bound
+  std::uint64_t received;          // records taken from this process's receive queue
+  std::uint64_t droppedOnReceipt;  // unusable on arrival: no such session, oversized, stale reply
+  std::uint64_t queueResets;       // times this process found its receive queue damaged
+  std::uint64_t recordsLostInResets;
+};
+
+struct IShareStatistics : IUnknown {
+  static constexpr const GUID& kIid = IID_IShareStatistics;
+  virtual HRESULT GetStatistics(ShareStatistics* statistics) = 0;
+};
+
 struct IShareNamespace : IUnknown {
   static constexpr const GUID& kIid = IID_IShareNamespace;
   // Removes the files of objects that no live process holds. Objects any live process holds,

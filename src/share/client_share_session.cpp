@@ -15,8 +15,10 @@ ClientShareSession::~ClientShareSession() {
 bool ClientShareSession::Initialize(ShareSessionManager_* manager, const std::string& sessionName) {
   if (initialised_) return false;
   sessionName_ = sessionName;
-  if (OpenNamedMutex(dataMutex_, SessionDataMutexName(manager->PlatformName(), sessionName)) !=
-      kKernelObjectOk) {
+  // Without holding the name: a proxy must not keep a dead service's objects alive, or a new
+  // service could not make them again.
+  if (OpenNamedMutex(dataMutex_, SessionDataMutexName(manager->PlatformName(), sessionName),
+                     false) != kKernelObjectOk) {
     return false;
   }
   manager_ = manager;
@@ -36,9 +38,19 @@ HRESULT ClientShareSession::GetSessionName(char* buffer, std::uint32_t length) {
 
 HRESULT ClientShareSession::LockData() {
   if (!initialised_) return E_FAIL;
-  if (!dataMutex_.Lock()) return E_FAIL;
-  if (!dataView_.IsOpen() &&
-      !dataView_.Open(SessionDataMapName(manager_->PlatformName(), sessionName_))) {
+  const std::string& platform = manager_->PlatformName();
+  if (!dataMutex_.IsAlive()) {
+    // The service that made the session is gone; a new one may have made it again.
+    NamedMutex fresh;
+    if (OpenNamedMutex(fresh, SessionDataMutexName(platform, sessionName_), false) !=
+        kKernelObjectOk) {
+      return E_FAIL;
+    }
+    dataMutex_.handle = std::move(fresh.handle);
+  }
+  const os::LockResult locked = dataMutex_.LockFor(kSessionDataLockBoundMs);
+  if (locked == os::LockResult::kTimedOut || locked == os::LockResult::kFailed) return E_FAIL;
+  if (!dataView_.IsOpen() && !dataView_.Open(SessionDataMapName(platform, sessionName_), false)) {
     dataMutex_.Unlock();
     return E_FAIL;
   }

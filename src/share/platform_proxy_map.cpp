@@ -3,7 +3,6 @@
 
 #include <cstring>
 
-#include "os/process.h"
 #include "share/package_record.h"
 
 namespace Vantor::KQCP {
@@ -60,18 +59,17 @@ bool PlatformProxyMap::Initialize(ShareMapMemory& map, std::uint32_t serviceProc
 }
 
 bool PlatformProxyMap::Register(ShareMapMemory& map, std::uint32_t processId,
-                                const std::string& name) {
+                                const std::string& name, const IsGone& isGone) {
   if (!map.IsOpen() || map.GetUsedSize() < kEntriesOffset) return false;
   for (const Located& located : Walk(map)) {
-    if (located.entry.name != name || located.entry.processId == processId) continue;
-    if (os::ProcessAlive(located.entry.processId)) return false;  // the name is taken
-    Store32(map.GetData() + located.offset, processId);           // its owner is gone
+    if (located.entry.name != name) continue;
+    Store32(map.GetData() + located.offset, processId);
     return true;
   }
   if (name.size() > PackageRecord::kMaxStringLength) return false;
   const auto length = static_cast<std::uint32_t>(name.size());
-  const std::uint32_t capacity = map.GetCapacity(), used = map.GetUsedSize();
-  if (capacity - used < kEntryFixed + length) return false;
+  auto room = [&] { return map.GetCapacity() - map.GetUsedSize() >= kEntryFixed + length; };
+  if (!room() && (RemoveGone(map, isGone) == 0 || !room())) return false;
   std::uint8_t fixed[kEntryFixed];
   Store32(fixed, processId);
   Store32(fixed + 4, length);
@@ -81,17 +79,21 @@ bool PlatformProxyMap::Register(ShareMapMemory& map, std::uint32_t processId,
   return true;
 }
 
-void PlatformProxyMap::Remove(ShareMapMemory& map, std::uint32_t processId) {
-  for (const Located& located : Walk(map)) {
-    if (located.entry.processId != processId) continue;
+int PlatformProxyMap::RemoveGone(ShareMapMemory& map, const IsGone& isGone) {
+  int removed = 0;
+  // Backwards, so that the offsets of the entries still to look at stay valid.
+  const std::vector<Located> entries = Walk(map);
+  for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
+    if (!isGone(it->entry.name)) continue;
     std::uint8_t* data = map.GetData();
     const std::uint32_t used = map.GetUsedSize();
-    const std::uint32_t end = located.offset + located.size;
-    std::memmove(data + located.offset, data + end, used - end);
-    map.SetUsedSize(used - located.size);
+    const std::uint32_t end = it->offset + it->size;
+    std::memmove(data + it->offset, data + end, used - end);
+    map.SetUsedSize(used - it->size);
     Store32(data + 4, Load32(data + 4) - 1);
-    return;
+    ++removed;
   }
+  return removed;
 }
 
 std::vector<PlatformProxyMap::Entry> PlatformProxyMap::ReadAll(const ShareMapMemory& map) {

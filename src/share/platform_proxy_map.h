@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,12 +22,19 @@ class PlatformProxyMap {
     std::string name;
   };
 
+  // Whether the client of an entry is gone, judged by its name (by whether its receive queue
+  // is still held: a process id alone may belong to an unrelated process by now).
+  using IsGone = std::function<bool(const std::string& name)>;
+
   static bool Initialize(ShareMapMemory& map, std::uint32_t serviceProcessId);
-  // Registers {processId, name}: takes over the entry of a process that is gone, refuses a
-  // name that a live process holds, else appends. False when refused or out of room.
-  static bool Register(ShareMapMemory& map, std::uint32_t processId, const std::string& name);
-  // Removes the first entry of the process.
-  static void Remove(ShareMapMemory& map, std::uint32_t processId);
+  // Registers {processId, name}. The caller holds the receive queue of that name, so whoever
+  // registered the name before is gone: its entry is taken over. Otherwise the entry is
+  // appended, after the entries of clients that are gone have been removed if there is no room.
+  // False when out of room even then.
+  static bool Register(ShareMapMemory& map, std::uint32_t processId, const std::string& name,
+                       const IsGone& isGone);
+  // Removes every entry whose client is gone; returns how many went.
+  static int RemoveGone(ShareMapMemory& map, const IsGone& isGone);
   // Every entry that parses, in order; parsing stops at the first that does not.
   static std::vector<Entry> ReadAll(const ShareMapMemory& map);
 };

@@ -1,8 +1,11 @@
 // Delivery of records to other processes' receive queues, for the manager's thread.
-// Target queues stay mapped between deliveries without holding their names, and each delivery
-// first checks, with one system call, that the queue is still the live one of its name.
-// A record for a receiver whose queue is full is kept and retried, in order per receiver,
-// until it fits or kRetryLimit passes; a record for a receiver that is gone is dropped.
+// Target queues stay mapped between deliveries without holding their names. Each record is
+// bound to the receiver process it was addressed to (the queue object that was live when it was
+// queued): if that queue's owner is gone, or a later process has made the name afresh, the
+// record is dropped rather than handed to someone else. A record for a receiver whose queue is
+// full, or whose mutex stays held past a short bound, is kept and retried, in order per
+// receiver, until it fits or the retry limit passes. Every record ends in exactly one outcome,
+// which the sender reports.
 #pragma once
 
 #include <chrono>
@@ -19,36 +22,54 @@ namespace Vantor::KQCP {
 
 class RecordSender {
  public:
+  using Clock = std::chrono::steady_clock;
   static constexpr std::chrono::milliseconds kRetryLimit{10000};
   static constexpr std::chrono::milliseconds kRetryInterval{2};
+  // How long a delivery waits for a receiver's queue mutex before it counts the queue as full,
+  // and how long a receiver that held it that long is left alone before the next attempt.
+  static constexpr std::uint32_t kLockBoundMs = 5;
+  static constexpr std::chrono::milliseconds kStalledPause{50};
   static constexpr std::size_t kMaxCachedQueues = 64;
 
   enum class Outcome { kDelivered, kGone, kFull, kUnstorable };
+  using Route = std::shared_ptr<SharePackageDataQueue>;
 
   // Builds the record and pushes it into the queue it is given, which the sender has locked;
   // PushRecord does the usual work.
   using Push = std::function<Outcome(SharePackageDataQueue& queue)>;
   static Outcome PushRecord(SharePackageDataQueue& queue, const PackageRecord& record);
+  // Told once about every record: its queue name, the bytes reserved for it and how it ended
+  // (never kFull: a full receiver ends as kFull only once the retry limit has passed).
+  using Settled =
+      std::function<void(const std::string& queueName, std::uint32_t bytes, Outcome outcome)>;
+  explicit RecordSender(Settled settled) : settled_(std::move(settled)) {}
 
-  // Queues a delivery behind earlier ones to the same queue.
-  void Add(std::string queueName, Push push);
+  // The live queue of that name, opened when needed; null when nobody holds the name.
+  Route Resolve(const std::string& queueName);
+  // Queues a delivery behind earlier ones to the same queue, bound to route (or, when null, to
+  // the queue live now).
+  void Add(std::string queueName, Route route, std::uint32_t bytes, Push push);
   // Tries every waiting delivery once, oldest first, keeping the order per queue.
   void Flush();
   bool HasPending() const { return !pending_.empty(); }
-  // Delivers at once; the outcome tells whether it went.
-  Outcome DeliverNow(const std::string& queueName, const Push& push);
-  void DropAll() { pending_.clear(); }
+  // Drops everything still waiting (reported as gone).
+  void DropAll();
 
  private:
   struct Pending {
     std::string queueName;
+    Route route;
+    std::uint32_t bytes;
     Push push;
-    std::chrono::steady_clock::time_point giveUpAt;
+    Clock::time_point giveUpAt;
   };
-  SharePackageDataQueue* Queue(const std::string& name);
+  // Delivers one record to its bound queue.
+  Outcome Deliver(Pending& pending, bool* stalled);
 
+  Settled settled_;
   std::deque<Pending> pending_;
-  std::unordered_map<std::string, std::unique_ptr<SharePackageDataQueue>> queues_;
+  std::unordered_map<std::string, Route> queues_;
+  std::unordered_map<std::string, Clock::time_point> stalledUntil_;
 };
 
 }  // namespace Vantor::KQCP

@@ -2,7 +2,7 @@
 #include "share/service_share_session.h"
 
 #include <cstring>
-#include <vector>
+#include <memory>
 
 #include "com/com_ptr.h"
 #include "share/session_common.h"
@@ -52,7 +52,8 @@ HRESULT ServiceShareSession::SetSharedData(const void* data, std::int32_t length
   if (!initialised_) return E_FAIL;
   if (length < 0 || (length > 0 && !data)) return E_INVALIDARG;
   const auto size = static_cast<std::uint32_t>(length);
-  dataMutex_.Lock();
+  const os::LockResult locked = dataMutex_.LockFor(kSessionDataLockBoundMs);
+  if (locked == os::LockResult::kTimedOut || locked == os::LockResult::kFailed) return E_FAIL;
   if (!dataView_.IsOpen() || dataView_.GetCapacity() < size) {
     dataView_.Close();
     if (!dataView_.Create(SessionDataMapName(manager_->PlatformName(), sessionName_),
@@ -99,13 +100,22 @@ HRESULT ServiceShareSession::CreateReply(IShareSessionOperation* request,
   if (!initialised_) return E_FAIL;
   std::int32_t id = 0;
   request->GetId(&id);
-  std::vector<char> sender(PackageRecord::kMaxStringLength + 1);
-  if (Failed(request->GetSender(sender.data(), static_cast<std::uint32_t>(sender.size())))) {
-    sender[0] = 0;
+  std::string sender;
+  std::shared_ptr<SharePackageDataQueue> route;
+  if (auto* ours = dynamic_cast<ShareSessionOperation*>(request)) {
+    sender = ours->Sender();
+    route = ours->Route();
+  } else {
+    // Someone else's operation: ask it, in a buffer that fits any name, left uncleared.
+    auto buffer = std::make_unique_for_overwrite<char[]>(PackageRecord::kMaxStringLength + 1);
+    if (Succeeded(request->GetSender(buffer.get(), PackageRecord::kMaxStringLength + 1))) {
+      sender = buffer.get();
+    }
   }
   IShareSessionOperation* created =
-      NewOperation(kShareOperationReply, id, sessionName_, sender.data(), "");
+      NewOperation(kShareOperationReply, id, sessionName_, sender, "");
   if (!created) return E_OUTOFMEMORY;
+  static_cast<ShareSessionOperation*>(created)->SetRoute(std::move(route));
   *reply = created;
   return S_OK;
 }
@@ -117,11 +127,10 @@ HRESULT ServiceShareSession::PostOperation(IShareSessionOperation* operation) {
 
 HRESULT ServiceShareSession::PostMessage(const char* target, std::int32_t value1,
                                          std::int32_t value2, std::int32_t value3) {
-  if (initialised_) {
-    ShareMessage message{target ? target : "", sessionName_, {value1, value2, value3}};
-    manager_->PostMessage(message);
-  }
-  return S_OK;
+  if (!initialised_) return E_FAIL;
+  ShareMessage message{target ? target : "", sessionName_, {value1, value2, value3}};
+  // The caller learns when the message will not be sent.
+  return manager_->PostMessage(message);
 }
 
 void ServiceShareSession::NotifyOperation(IShareSessionOperation* operation) {

@@ -38,7 +38,7 @@ HRESULT PostToManager(ShareSessionManager_* manager, IShareSessionOperation* ope
   // Only operations made by a session can be sent: their buffers keep room for the header.
   auto* ours = dynamic_cast<ShareSessionOperation*>(operation);
   if (!ours) return E_INVALIDARG;
-  return manager->PostOperation(ours) ? S_OK : E_FAIL;
+  return manager->PostOperation(ours);
 }
 
 std::string SessionDataMutexName(const std::string& platform, const std::string& session) {

@@ -21,6 +21,9 @@ IShareSessionOperation* NewOperation(std::int32_t kind, std::int32_t id, const s
 // Hands an operation made by a session of this library to the manager's outbox.
 HRESULT PostToManager(ShareSessionManager_* manager, IShareSessionOperation* operation);
 
+// How long the session data lock is waited for: another process holding it longer is hung.
+inline constexpr std::uint32_t kSessionDataLockBoundMs = 5000;
+
 // Names of a session's shared data objects under a platform (no separator between the two).
 std::string SessionDataMutexName(const std::string& platform, const std::string& session);
 std::string SessionDataMapName(const std::string& platform, const std::string& session);

@@ -7,6 +7,10 @@
 
 namespace Vantor::KQCP {
 
+// Labels of the two kinds of record; an operation's name follows its label.
+inline constexpr const char* kShareMessageLabel = "Message.";
+inline constexpr const char* kShareOperationLabel = "Operation.";
+
 struct ShareMessage {
   std::string target;
   std::string session;

@@ -49,8 +49,9 @@ std::uint32_t ReadRecord(const std::uint8_t* in, std::uint32_t bound, PackageRec
   if (!take(2)) return 0;
   if (record) std::memcpy(&record->type, in, 2);
   std::string* texts[] = {nullptr, nullptr, nullptr, nullptr};
-  if (record) texts[0] = &record->target, texts[1] = &record->sender, texts[2] = &record->session,
-              texts[3] = &record->label;
+  if (record)
+    texts[0] = &record->target, texts[1] = &record->sender, texts[2] = &record->session,
+    texts[3] = &record->label;
   for (std::string* text : texts) {
     if (!take(4)) return 0;
     auto length = static_cast<std::int32_t>(Load32(in + at - 4));

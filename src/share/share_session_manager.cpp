@@ -1,6 +1,10 @@
 // Starting, naming and session bookkeeping of the share-session manager.
 #include "share/share_session_manager.h"
 
+#include <chrono>
+#include <cstring>
+#include <random>
+
 #include "os/named_object.h"
 #include "os/process.h"
 #include "share/client_share_session.h"
@@ -36,51 +40,109 @@ ShareSessionManager_::~ShareSessionManager_() = default;
 HRESULT ShareSessionManager_::Start(const char* platformName, std::int32_t mode,
                                     const char* ownName) {
   ScopedLock names(namesLock_);
-  if (initialised_.load()) return E_FAIL;
   // Start runs at most once per process, whatever its outcome; a mode outside client,
   // service and inactive is refused rather than taken as a client.
-  initialised_.store(true);
+  if (startCalled_) return E_FAIL;
+  startCalled_ = true;
   mode_ = mode;
   platformName_ = platformName ? platformName : "";
+  HRESULT result = S_OK;
   if (mode != kShareModeClient && mode != kShareModeService && mode != kShareModeInactive) {
     mode_ = kShareModeInactive;
-    return E_INVALIDARG;
+    result = E_INVALIDARG;
+  } else if (mode != kShareModeInactive) {
+    result = StartMember(mode, ownName);
   }
-  if (mode == kShareModeInactive) return S_OK;
-  return StartMember(mode, ownName);
+  // Other threads read the mode and names once they see the flag.
+  initialised_.store(true, std::memory_order_release);
+  return result;
 }
 
 HRESULT ShareSessionManager_::StartMember(std::int32_t mode, const char* ownName) {
   // Files that killed processes left behind would otherwise pile up for good.
   SweepStale(nullptr);
+  {
+    // Ids of this process start where those of an earlier process of the same name cannot.
+    std::random_device entropy;
+    const auto now =
+        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    ScopedLock guard(idLock_);
+    idBase_ = (entropy() ^ static_cast<std::uint32_t>(now) ^ os::CurrentProcessId()) & 0x3FFFFFFF;
+    operationId_ = idBase_;
+  }
   const std::string mutexName = platformName_ + "_PLATFORM_MUTEX";
   if (mode == kShareModeClient) {
     ownName_ = ownName ? ownName : "";
     if (ownName_.size() < 2) return E_FAIL;
-    if (OpenNamedMutex(platformMutex_, mutexName) != kKernelObjectOk) return E_FAIL;
+    // Clients do not hold the service's names: a new service must be able to make them again
+    // once the old one is gone.
+    if (OpenNamedMutex(platformMutex_, mutexName, false) != kKernelObjectOk) return E_FAIL;
   } else if (CreateNamedMutex(platformMutex_, mutexName) != kKernelObjectOk) {
     return E_FAIL;  // another service runs under this platform name
   }
-  NamedMutexGuard platform(platformMutex_);
-  const std::string queueName = mode == kShareModeService
-                                    ? platformName_ + "_RECV_DATA_QUEUE"
-                                    : platformName_ + "_" + ownName_ + "_RECV_DATA_QUEUE";
-  if (!receiveQueue_.Create(queueName)) return E_FAIL;
-  running_.store(true);
-  thread_ = os::ThreadHandle::Start([this] { return Run(); }, false);
-  if (!thread_) {
-    running_.store(false);
+  const os::LockResult locked = platformMutex_.LockFor(kPlatformLockMs);
+  if (locked == os::LockResult::kTimedOut || locked == os::LockResult::kFailed) {
+    ReleaseMember();
     return E_FAIL;
   }
+  const std::string queueName = QueueNameOf(ownName_);
   const std::string mapName = platformName_ + "_PLATFORM_PROXY_MAP";
-  if (mode == kShareModeService) {
-    if (!proxyMap_.Create(mapName, PlatformProxyMap::kCapacity)) return E_FAIL;
-    return PlatformProxyMap::Initialize(proxyMap_, os::CurrentProcessId()) ? S_OK : E_FAIL;
+  // A live process that holds this own name holds its receive queue: Create fails then.
+  bool ok = receiveQueue_.Create(queueName);
+  if (ok && mode == kShareModeService) {
+    ok = proxyMap_.Create(mapName, PlatformProxyMap::kCapacity) &&
+         PlatformProxyMap::Initialize(proxyMap_, os::CurrentProcessId());
+  } else if (ok) {
+    ok = Register();
   }
-  if (!proxyMap_.Open(mapName)) return E_FAIL;
-  const bool registered = PlatformProxyMap::Register(proxyMap_, os::CurrentProcessId(), ownName_);
+  platformMutex_.Unlock();
+  if (ok) {
+    running_.store(true);
+    thread_ = os::ThreadHandle::Start([this] { return Run(); }, false);
+    ok = thread_ != nullptr;
+  }
+  if (!ok) {
+    ReleaseMember();
+    return E_FAIL;
+  }
+  return S_OK;
+}
+
+void ShareSessionManager_::ReleaseMember() {
+  running_.store(false);
+  receiveQueue_.Discard();
   proxyMap_.Close();
-  return registered ? S_OK : E_FAIL;
+  platformMutex_.Close();
+}
+
+bool ShareSessionManager_::Register() {
+  ShareMapMemory map;
+  if (!map.Open(platformName_ + "_PLATFORM_PROXY_MAP", false)) return false;
+  return PlatformProxyMap::Register(map, os::CurrentProcessId(), ownName_,
+                                    [this](const std::string& name) { return IsGone(name); });
+}
+
+bool ShareSessionManager_::IsGone(const std::string& clientName) const {
+  return !os::NamedObject::IsHeld(os::NamedKind::kMutex, QueueNameOf(clientName) + "_DQ_MUTEX");
+}
+
+HRESULT ShareSessionManager_::GetStatistics(ShareStatistics* statistics) {
+  if (!statistics) return E_POINTER;
+  *statistics = ShareStatistics{counters_.posted.load(),
+                                counters_.refusedBacklog.load(),
+                                counters_.refusedOther.load(),
+                                counters_.delivered.load(),
+                                counters_.droppedFull.load(),
+                                counters_.droppedGone.load(),
+                                counters_.droppedBacklog.load(),
+                                counters_.received.load(),
+                                counters_.droppedOnReceipt.load(),
+                                0,
+                                0};
+  // The queue's own counters belong to the manager's thread; a torn read only lags.
+  statistics->queueResets = receiveQueue_.Resets();
+  statistics->recordsLostInResets = receiveQueue_.RecordsLost();
+  return S_OK;
 }
 
 HRESULT ShareSessionManager_::SweepStale(std::int32_t* removed) {
@@ -109,14 +171,14 @@ HRESULT ShareSessionManager_::GetPlatformName(char* buffer, std::uint32_t length
 }
 
 HRESULT ShareSessionManager_::Stop() {
-  if (mode_ == kShareModeInactive && initialised_.load()) return S_OK;
+  if (initialised_.load() && mode_ == kShareModeInactive) return S_OK;
   if (!running_.exchange(false)) return E_FAIL;
   operationSignal_.Release(1);  // wake the thread so that it sees the flag
   return S_OK;
 }
 
 HRESULT ShareSessionManager_::WaitForStop(std::uint32_t milliseconds) {
-  if (mode_ == kShareModeInactive && initialised_.load()) return S_OK;
+  if (initialised_.load() && mode_ == kShareModeInactive) return S_OK;
   if (!thread_) return E_FAIL;
   // S_FALSE tells a caller that the thread was still running when the time ran out.
   return thread_->Wait(milliseconds) ? S_OK : S_FALSE;
@@ -161,31 +223,84 @@ HRESULT ShareSessionManager_::GetProxySession(const char* sessionName, std::uint
   return S_OK;
 }
 
-bool ShareSessionManager_::PostMessage(const ShareMessage& message) {
-  if (!initialised_.load() || mode_ != kShareModeService) return false;
-  {
-    ScopedLock outbox(messageLock_);
-    messages_.push_back(message);
+HRESULT ShareSessionManager_::Admit(const std::string& queue, std::uint64_t bytes) {
+  if (bytes > SharePackageDataQueue::kCapacity - SharePackageDataQueue::kQueueHeaderSize) {
+    counters_.refusedOther.fetch_add(1);
+    return KQCP_E_SHARE_TOO_LARGE;
   }
-  messageSignal_.Release(1);
-  return true;
+  if (!backlog_.Reserve(queue, static_cast<std::uint32_t>(bytes))) {
+    counters_.refusedBacklog.fetch_add(1);
+    return KQCP_E_SHARE_BACKLOG_FULL;
+  }
+  counters_.posted.fetch_add(1);
+  return S_OK;
 }
 
-bool ShareSessionManager_::PostOperation(ShareSessionOperation* operation) {
-  if (!initialised_.load() || (mode_ != kShareModeClient && mode_ != kShareModeService)) {
-    return false;
+HRESULT ShareSessionManager_::PostMessage(const ShareMessage& message) {
+  if (!running_.load() || mode_ != kShareModeService) {
+    counters_.refusedOther.fetch_add(1);
+    return E_FAIL;
   }
+  // A broadcast waits under a name of its own; its copies are counted per receiver later.
+  const std::string queue = message.target.empty() ? std::string() : QueueNameOf(message.target);
+  const std::uint64_t bytes = PackageRecord::kFixedBytes + message.target.size() +
+                              message.session.size() + std::strlen(kShareMessageLabel) +
+                              sizeof message.values;
+  if (const HRESULT admitted = Admit(queue, bytes); admitted != S_OK) return admitted;
+  {
+    ScopedLock outbox(messageLock_);
+    messages_.push_back({message, queue, static_cast<std::uint32_t>(bytes)});
+  }
+  messageSignal_.Release(1);
+  return S_OK;
+}
+
+HRESULT ShareSessionManager_::PostOperation(ShareSessionOperation* operation) {
+  if (!running_.load()) {
+    counters_.refusedOther.fetch_add(1);
+    return E_FAIL;
+  }
+  const std::string queue = QueueNameOf(operation->Target());
+  const std::uint64_t bytes = operation->RecordBytes(ownName_);
+  if (const HRESULT admitted = Admit(queue, bytes); admitted != S_OK) return admitted;
   {
     ScopedLock outbox(operationLock_);
-    operations_.emplace_back(operation);
+    operations_.push_back(
+        {com::ComPtr<ShareSessionOperation>(operation), queue, static_cast<std::uint32_t>(bytes)});
   }
   operationSignal_.Release(1);
-  return true;
+  return S_OK;
+}
+
+void ShareSessionManager_::Settle(const std::string& queue, std::uint32_t bytes,
+                                  RecordSender::Outcome outcome) {
+  backlog_.Release(queue, bytes);
+  switch (outcome) {
+    case RecordSender::Outcome::kDelivered:
+      counters_.delivered.fetch_add(1);
+      break;
+    case RecordSender::Outcome::kFull:
+      counters_.droppedFull.fetch_add(1);
+      break;
+    case RecordSender::Outcome::kGone:
+    case RecordSender::Outcome::kUnstorable:
+      counters_.droppedGone.fetch_add(1);
+      // A client learns here that its service went away.
+      if (mode_ == kShareModeClient && queue == QueueNameOf({})) serviceLost_ = true;
+      break;
+  }
+}
+
+bool ShareSessionManager_::IssuedHere(std::int32_t id) const {
+  ScopedLock guard(idLock_);
+  const std::uint32_t issued = operationId_ - idBase_;
+  const std::uint32_t offset = static_cast<std::uint32_t>(id) - idBase_;
+  return offset >= 1 && offset <= issued;
 }
 
 std::int32_t ShareSessionManager_::NextOperationId() {
   ScopedLock guard(idLock_);
-  return ++operationId_;
+  return static_cast<std::int32_t>(++operationId_);
 }
 
 std::string ShareSessionManager_::QueueNameOf(const std::string& target) const {

@@ -4,10 +4,12 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <deque>
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/critical_section.h"
 #include "base/semaphore.h"
@@ -19,6 +21,7 @@
 #include "share/kernel_objects.h"
 #include "share/package_record.h"
 #include "share/record_sender.h"
+#include "share/share_backlog.h"
 #include "share/share_map_memory.h"
 #include "share/share_message.h"
 #include "share/share_package_data_queue.h"
@@ -29,11 +32,23 @@ class ServiceShareSession;
 class ClientShareSession;
 class ShareSessionOperation;
 
-class ShareSessionManager_ : public com::SingletonObject<IShareSessionManager, IShareNamespace> {
+class ShareSessionManager_
+    : public com::SingletonObject<IShareSessionManager, IShareNamespace, IShareStatistics> {
  public:
   static constexpr std::uint32_t kWaitTimeoutMs = 1000;
-  // Records taken from the receive queue per wake-up before outgoing items get a turn.
+  // A client whose service is gone looks for a new one this often.
+  static constexpr std::uint32_t kRejoinIntervalMs = 100;
+  // How often a client checks that its service still lives.
+  static constexpr std::uint32_t kServiceWatchMs = 250;
+  // Records (and bytes) copied out of the receive queue per wake-up before outgoing items get a
+  // turn; the queue's mutex is held only while copying.
   static constexpr int kReceiveBatch = 256;
+  static constexpr std::size_t kReceiveBatchBytes = 1u << 20;
+  // Bounds on waits for mutexes that other processes hold: the own receive queue, and the
+  // platform mutex in Start (registration) and for broadcasts.
+  static constexpr std::uint32_t kOwnQueueLockMs = 50;
+  static constexpr std::uint32_t kPlatformLockMs = 5000;
+  static constexpr std::uint32_t kBroadcastLockMs = 100;
 
   HRESULT Start(const char* platformName, std::int32_t mode, const char* ownName) override;
   HRESULT GetMode(std::int32_t* mode) override;
@@ -47,10 +62,11 @@ class ShareSessionManager_ : public com::SingletonObject<IShareSessionManager, I
   HRESULT GetProxySession(const char* sessionName, std::uint32_t unused,
                           IShareSessionProxy** session) override;
   HRESULT SweepStale(std::int32_t* removed) override;
+  HRESULT GetStatistics(ShareStatistics* statistics) override;
 
-  // Used by the sessions. Both refuse (false) unless the manager runs in a mode that sends.
-  bool PostMessage(const ShareMessage& message);
-  bool PostOperation(ShareSessionOperation* operation);
+  // Used by the sessions: S_OK, or the refusal the caller reports (see share.h).
+  HRESULT PostMessage(const ShareMessage& message);
+  HRESULT PostOperation(ShareSessionOperation* operation);
   std::int32_t NextOperationId();
 
   // Set once by Start and unchanged afterwards.
@@ -66,22 +82,56 @@ class ShareSessionManager_ : public com::SingletonObject<IShareSessionManager, I
   ~ShareSessionManager_() override;
 
  private:
+  struct OutgoingMessage {
+    ShareMessage message;
+    std::string queue;  // empty for a broadcast
+    std::uint32_t bytes;
+  };
+  struct OutgoingOperation {
+    com::ComPtr<ShareSessionOperation> operation;
+    std::string queue;
+    std::uint32_t bytes;
+  };
+  // A record copied out of the receive queue, ready for its listeners.
+  struct Arrival {
+    std::string session;
+    std::int32_t values[3] = {0, 0, 0};
+    com::ComPtr<ShareSessionOperation> operation;  // null for a message
+  };
+  struct Counters {
+    std::atomic<std::uint64_t> posted{0}, refusedBacklog{0}, refusedOther{0}, delivered{0},
+        droppedFull{0}, droppedGone{0}, droppedBacklog{0}, received{0}, droppedOnReceipt{0};
+  };
+
   HRESULT StartMember(std::int32_t mode, const char* ownName);
-  bool RegisterClient();
+  // Releases whatever a failed Start made.
+  void ReleaseMember();
+  // Registers this client in the service's proxy map, under the platform mutex.
+  bool Register();
   std::string QueueNameOf(const std::string& target) const;
+  bool IsGone(const std::string& clientName) const;
+  // A reply whose id this process never issued is meant for an earlier process of its name.
+  bool IssuedHere(std::int32_t id) const;
+  // Reserves the receiver's room for a post, or says why not.
+  HRESULT Admit(const std::string& queue, std::uint64_t bytes);
+  void Settle(const std::string& queue, std::uint32_t bytes, RecordSender::Outcome outcome);
 
   // Background thread.
   std::uint32_t Run();
   // Move what the outboxes hold to the record sender.
   void TakeMessages();
   void TakeOperations();
-  void QueueMessage(const ShareMessage& message);
-  void QueueOperation(const com::ComPtr<ShareSessionOperation>& operation);
+  void QueueMessage(const OutgoingMessage& outgoing);
+  void QueueOperation(const OutgoingOperation& outgoing);
+  // Names of the live clients for a broadcast.
+  std::vector<std::string> BroadcastTargets();
   // True when records remain after a batch.
   bool ReceiveBatch();
-  void Dispatch(const PackageRecord& record);
-  void DispatchMessage(const PackageRecord& record);
-  void DispatchOperation(const PackageRecord& record, const std::string& name);
+  // Turns a popped record into an arrival; false for one that nobody can use.
+  bool Accept(const PackageRecord& record, Arrival* arrival);
+  void Dispatch(const Arrival& arrival);
+  // Client: notices a service that is gone and joins its successor.
+  void WatchService();
   // The session of that name in a table, with a reference, or null; taken under the sessions
   // lock, so that listeners are then called without it.
   template <class Session>
@@ -95,8 +145,11 @@ class ShareSessionManager_ : public com::SingletonObject<IShareSessionManager, I
   std::atomic<bool> running_{false};
   std::shared_ptr<os::ThreadHandle> thread_;
   VEXO::System::Thread::CriticalSection namesLock_;
-  VEXO::System::Thread::CriticalSection idLock_;
-  std::int32_t operationId_ = 0;
+  bool startCalled_ = false;
+  mutable VEXO::System::Thread::CriticalSection idLock_;
+  // Ids run from a start of this process's own; see IssuedHere.
+  std::uint32_t idBase_ = 0;
+  std::uint32_t operationId_ = 0;
   std::string ownName_;
   std::string platformName_;
   NamedMutex platformMutex_;
@@ -104,17 +157,23 @@ class ShareSessionManager_ : public com::SingletonObject<IShareSessionManager, I
   SharePackageDataQueue receiveQueue_;
   VEXO::System::Thread::CriticalSection messageLock_;
   VEXO::System::Thread::Semaphore messageSignal_;
-  std::deque<ShareMessage> messages_;
+  std::deque<OutgoingMessage> messages_;
   VEXO::System::Thread::CriticalSection operationLock_;
   VEXO::System::Thread::Semaphore operationSignal_;
-  std::deque<com::ComPtr<ShareSessionOperation>> operations_;
+  std::deque<OutgoingOperation> operations_;
   std::int32_t mode_ = kShareModeInactive;
   std::atomic<bool> initialised_{false};
   VEXO::System::Thread::CriticalSection sessionsLock_;
   std::map<std::string, com::ComPtr<ServiceShareSession>> serviceSessions_;
   std::map<std::string, com::ComPtr<ClientShareSession>> proxySessions_;
+  ShareBacklog backlog_{kShareBacklogRecords, kShareBacklogBytes};
+  Counters counters_;
   // Used by the background thread only.
-  RecordSender sender_;
+  RecordSender sender_{[this](const std::string& queue, std::uint32_t bytes,
+                              RecordSender::Outcome outcome) { Settle(queue, bytes, outcome); }};
+  bool serviceLost_ = false;
+  std::chrono::steady_clock::time_point nextServiceWatch_{};
+  std::vector<std::string> lastBroadcastTargets_;
 };
 
 using ShareSessionManagerHolder = VEXO::Pattern::SingletonHolder<ShareSessionManager_>;

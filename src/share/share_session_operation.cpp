@@ -5,6 +5,8 @@
 #include <new>
 
 #include "share/name_copy.h"
+#include "share/package_record.h"
+#include "share/share_package_data_queue.h"
 
 namespace Vantor::KQCP {
 
@@ -130,6 +132,28 @@ std::string ShareSessionOperation::Target() const {
 std::string ShareSessionOperation::Session() const {
   ScopedLock guard(lock_);
   return session_;
+}
+
+std::string ShareSessionOperation::Sender() const {
+  ScopedLock guard(lock_);
+  return sender_;
+}
+
+std::uint64_t ShareSessionOperation::RecordBytes(const std::string& senderName) const {
+  ScopedLock guard(lock_);
+  return std::uint64_t{PackageRecord::kFixedBytes} + target_.size() + senderName.size() +
+         session_.size() + std::strlen("Operation.") + name_.size() + kHeaderBytes +
+         static_cast<std::uint32_t>(dataSize_);
+}
+
+void ShareSessionOperation::SetRoute(std::shared_ptr<SharePackageDataQueue> route) {
+  ScopedLock guard(lock_);
+  route_ = std::move(route);
+}
+
+std::shared_ptr<SharePackageDataQueue> ShareSessionOperation::Route() const {
+  ScopedLock guard(lock_);
+  return route_;
 }
 
 }  // namespace Vantor::KQCP

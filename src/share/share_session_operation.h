@@ -14,6 +14,8 @@
 
 namespace Vantor::KQCP {
 
+class SharePackageDataQueue;
+
 class ShareSessionOperation : public com::RefCounted<com::ComponentObject, IShareSessionOperation> {
  public:
   static constexpr std::int32_t kMaxBuffer = 0x400000;
@@ -54,6 +56,14 @@ class ShareSessionOperation : public com::RefCounted<com::ComponentObject, IShar
   std::string Name() const;
   std::string Target() const;
   std::string Session() const;
+  std::string Sender() const;
+  // Bytes of the queue record this operation makes when a process of that own name sends it.
+  std::uint64_t RecordBytes(const std::string& senderName) const;
+
+  // The receiver process a reply must reach: the one whose request it answers. A received
+  // request carries its sender's queue, and CreateReply hands it on.
+  void SetRoute(std::shared_ptr<SharePackageDataQueue> route);
+  std::shared_ptr<SharePackageDataQueue> Route() const;
 
  private:
   HRESULT Copy(const std::string& text, char* buffer, std::uint32_t length) const;
@@ -69,6 +79,7 @@ class ShareSessionOperation : public com::RefCounted<com::ComponentObject, IShar
   std::int32_t dataSize_ = 0;
   std::unique_ptr<std::uint8_t[]> allocation_;
   std::uint8_t emptyHeader_[kHeaderBytes] = {};
+  std::shared_ptr<SharePackageDataQueue> route_;
   mutable VEXO::System::Thread::CriticalSection lock_;
 };
 

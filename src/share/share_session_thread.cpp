@@ -1,5 +1,8 @@
 // The manager's background thread: sends messages and operations, receives and dispatches
-// records. It alone touches the receive queue's records and the record sender.
+// records. It alone touches the receive queue's records and the record sender. It never waits
+// without a bound on anything another process holds, and it runs listeners only after the
+// records have been copied out of the queue and the queue's mutex released.
+#include <chrono>
 #include <cstring>
 
 #include "os/com_runtime.h"
@@ -16,8 +19,6 @@ using VEXO::System::Thread::ScopedLock;
 
 namespace {
 
-constexpr const char* kMessageLabel = "Message.";
-constexpr const char* kOperationLabel = "Operation.";
 // Larger operation payloads are dropped on receipt.
 constexpr std::int32_t kMaxReceivedPayload = 0x10000;
 
@@ -29,16 +30,22 @@ std::uint32_t ShareSessionManager_::Run() {
                                       operationSignal_.Handle()};
   bool moreToReceive = false;
   while (running_.load()) {
-    // Short waits only while records remain or a full receiver is being retried.
-    const std::uint32_t timeout =
-        moreToReceive          ? 0
-        : sender_.HasPending() ? static_cast<std::uint32_t>(RecordSender::kRetryInterval.count())
-                               : kWaitTimeoutMs;
+    // Short waits only while records remain, a receiver is being retried or the service is
+    // being looked for.
+    std::uint32_t timeout = kWaitTimeoutMs;
+    if (moreToReceive) {
+      timeout = 0;
+    } else if (sender_.HasPending()) {
+      timeout = static_cast<std::uint32_t>(RecordSender::kRetryInterval.count());
+    } else if (serviceLost_) {
+      timeout = kRejoinIntervalMs;
+    }
     const int signalled = os::WaitAny(handles, timeout);
     if (signalled == 0) TakeMessages();
     if (signalled == 2) TakeOperations();
     // A timeout also looks at the queue: a scribbled header or signal count is repaired there.
     if (signalled == 1 || signalled < 0 || moreToReceive) moreToReceive = ReceiveBatch();
+    if (mode_ == kShareModeClient) WatchService();
     if (running_.load()) sender_.Flush();
   }
   sender_.DropAll();
@@ -48,31 +55,23 @@ std::uint32_t ShareSessionManager_::Run() {
 
 void ShareSessionManager_::TakeMessages() {
   // Everything in the outbox: past 2048 posted items the signal no longer counts them all.
-  std::deque<ShareMessage> taken;
+  std::deque<OutgoingMessage> taken;
   {
     ScopedLock outbox(messageLock_);
     taken.swap(messages_);
   }
-  for (ShareMessage& message : taken) QueueMessage(message);
+  for (OutgoingMessage& message : taken) QueueMessage(message);
 }
 
-void ShareSessionManager_::QueueMessage(const ShareMessage& message) {
+void ShareSessionManager_::QueueMessage(const OutgoingMessage& outgoing) {
+  const ShareMessage& message = outgoing.message;
   std::vector<std::string> targets;
   if (!message.target.empty()) {
     targets.push_back(message.target);
   } else {
-    // Broadcast to every live client; entries of clients that are gone are removed.
-    platformMutex_.Lock();
-    std::vector<std::uint32_t> gone;
-    for (auto& entry : PlatformProxyMap::ReadAll(proxyMap_)) {
-      if (os::ProcessAlive(entry.processId)) {
-        targets.push_back(std::move(entry.name));
-      } else {
-        gone.push_back(entry.processId);
-      }
-    }
-    for (std::uint32_t pid : gone) PlatformProxyMap::Remove(proxyMap_, pid);
-    platformMutex_.Unlock();
+    // The broadcast's own reservation ends here; each copy reserves room at its receiver.
+    backlog_.Release(outgoing.queue, outgoing.bytes);
+    targets = BroadcastTargets();
   }
   std::uint8_t payload[12];
   std::memcpy(payload, message.values, sizeof payload);
@@ -81,99 +80,181 @@ void ShareSessionManager_::QueueMessage(const ShareMessage& message) {
     record.target = target;
     record.sender = ownName_;
     record.session = message.session;
-    record.label = kMessageLabel;
-    sender_.Add(QueueNameOf(target), [record, payload](SharePackageDataQueue& queue) mutable {
-      record.payloadLength = sizeof payload;
+    record.label = kShareMessageLabel;
+    record.payloadLength = sizeof payload;
+    const std::string queue = QueueNameOf(target);
+    std::uint32_t bytes = outgoing.bytes;
+    if (message.target.empty()) {
+      bytes = record.StoredLength();
+      if (!backlog_.Reserve(queue, bytes)) {
+        counters_.droppedBacklog.fetch_add(1);
+        continue;
+      }
+    }
+    sender_.Add(queue, nullptr, bytes, [record, payload](SharePackageDataQueue& queue) mutable {
       record.payload = payload;
       return RecordSender::PushRecord(queue, record);
     });
   }
 }
 
+std::vector<std::string> ShareSessionManager_::BroadcastTargets() {
+  // Every live client; entries of clients that are gone are removed. A platform mutex that
+  // another process keeps held for long leaves the entries as last read.
+  const os::LockResult locked = platformMutex_.LockFor(kBroadcastLockMs);
+  if (locked == os::LockResult::kTimedOut || locked == os::LockResult::kFailed) {
+    return lastBroadcastTargets_;
+  }
+  auto isGone = [this](const std::string& name) { return IsGone(name); };
+  PlatformProxyMap::RemoveGone(proxyMap_, isGone);
+  lastBroadcastTargets_.clear();
+  for (auto& entry : PlatformProxyMap::ReadAll(proxyMap_)) {
+    lastBroadcastTargets_.push_back(std::move(entry.name));
+  }
+  platformMutex_.Unlock();
+  return lastBroadcastTargets_;
+}
+
 void ShareSessionManager_::TakeOperations() {
-  std::deque<com::ComPtr<ShareSessionOperation>> taken;
+  std::deque<OutgoingOperation> taken;
   {
     ScopedLock outbox(operationLock_);
     taken.swap(operations_);
   }
-  for (const auto& operation : taken) QueueOperation(operation);
+  for (const auto& outgoing : taken) QueueOperation(outgoing);
 }
 
-void ShareSessionManager_::QueueOperation(const com::ComPtr<ShareSessionOperation>& operation) {
+void ShareSessionManager_::QueueOperation(const OutgoingOperation& outgoing) {
+  const auto& operation = outgoing.operation;
   const std::string target = operation->Target();
-  sender_.Add(QueueNameOf(target), [this, operation, target](SharePackageDataQueue& queue) {
-    PackageRecord record;
-    record.target = target;
-    record.sender = ownName_;
-    record.session = operation->Session();
-    record.label = kOperationLabel + operation->Name();
-    // Written straight from the operation's allocation, under its lock.
-    return operation->WithPayload([&](const std::uint8_t* payload, std::int32_t length) {
-      record.payload = payload;
-      record.payloadLength = length;
-      return RecordSender::PushRecord(queue, record);
-    });
-  });
+  // A reply goes to the very process whose request it answers.
+  sender_.Add(
+      outgoing.queue, operation->Route(), outgoing.bytes,
+      [this, operation, target](SharePackageDataQueue& queue) {
+        PackageRecord record;
+        record.target = target;
+        record.sender = ownName_;
+        record.session = operation->Session();
+        record.label = kShareOperationLabel + operation->Name();
+        // Written straight from the operation's allocation, under its lock.
+        return operation->WithPayload([&](const std::uint8_t* payload, std::int32_t length) {
+          record.payload = payload;
+          record.payloadLength = length;
+          return RecordSender::PushRecord(queue, record);
+        });
+      });
 }
 
 bool ShareSessionManager_::ReceiveBatch() {
+  const int locked = receiveQueue_.LockFor(kOwnQueueLockMs);
+  if (locked > 0) return true;  // a writer holds it for long: try again soon
+  if (locked < 0) return false;
+  // A damaged header or an unreadable head would block every later record for good.
+  if (receiveQueue_.IsDamaged()) receiveQueue_.Reset();
+  std::vector<Arrival> arrivals;
+  std::size_t bytes = 0;
+  bool more = false;
   for (int i = 0; i < kReceiveBatch; ++i) {
-    if (receiveQueue_.Lock() != 0) return false;
-    // A damaged header or an unreadable head would block every later record for good.
-    if (receiveQueue_.IsDamaged()) receiveQueue_.Reset();
     if (receiveQueue_.GetCount() == 0) {
       receiveQueue_.SettleSignal();
-      receiveQueue_.Unlock();
-      return false;
+      break;
+    }
+    if (bytes >= kReceiveBatchBytes) {
+      more = true;
+      break;
     }
     PackageRecord record;
-    if (receiveQueue_.Pop(record)) {
-      // Listeners run here, with the queue's mutex held.
-      Dispatch(record);
-    } else {
+    if (!receiveQueue_.Pop(record)) {
       receiveQueue_.Reset();
+      break;
     }
-    receiveQueue_.Unlock();
+    counters_.received.fetch_add(1);
+    bytes += static_cast<std::size_t>(record.payloadLength);
+    Arrival arrival;
+    if (Accept(record, &arrival)) {
+      arrivals.push_back(std::move(arrival));
+    } else {
+      counters_.droppedOnReceipt.fetch_add(1);
+    }
+    more = i + 1 == kReceiveBatch;
   }
-  return true;
+  receiveQueue_.Unlock();
+  for (const Arrival& arrival : arrivals) Dispatch(arrival);
+  return more;
 }
 
-void ShareSessionManager_::Dispatch(const PackageRecord& record) {
+bool ShareSessionManager_::Accept(const PackageRecord& record, Arrival* arrival) {
   const auto dot = record.label.find('.');
-  if (dot == std::string::npos || dot == 0) return;
+  if (dot == std::string::npos || dot == 0) return false;
   const std::string kind = record.label.substr(0, dot);
+  arrival->session = record.session;
   if (kind == "Message") {
-    DispatchMessage(record);
-  } else if (kind == "Operation") {
-    DispatchOperation(record, record.label.substr(dot + 1));
+    if (mode_ != kShareModeClient) return false;  // the service never receives messages
+    std::memcpy(arrival->values, record.payload,
+                std::min<std::size_t>(sizeof arrival->values,
+                                      static_cast<std::size_t>(record.payloadLength)));
+    return true;
   }
-}
-
-void ShareSessionManager_::DispatchMessage(const PackageRecord& record) {
-  if (mode_ != kShareModeClient) return;  // the service never receives messages
-  std::int32_t values[3] = {0, 0, 0};
-  std::memcpy(values, record.payload,
-              std::min<std::size_t>(sizeof values, static_cast<std::size_t>(record.payloadLength)));
-  if (auto proxy = FindSession(proxySessions_, record.session)) proxy->NotifyMessage(values);
-}
-
-void ShareSessionManager_::DispatchOperation(const PackageRecord& record, const std::string& name) {
-  if (record.payloadLength > kMaxReceivedPayload) return;
+  if (kind != "Operation" || record.payloadLength > kMaxReceivedPayload) return false;
   auto operation =
       com::ComPtr<ShareSessionOperation>::Adopt(com::MakeObject<ShareSessionOperation>());
-  if (!operation) return;
+  if (!operation) return false;
   operation->SetTarget(record.target.c_str());
   operation->SetSession(record.session.c_str());
   operation->SetSender(record.sender.c_str());
-  operation->SetName(name.c_str());
-  if (!operation->LoadPayload(record.payload, record.payloadLength)) return;
-  if (mode_ == kShareModeService) {
-    if (auto session = FindSession(serviceSessions_, record.session)) {
-      session->NotifyOperation(operation.Get());
-    }
-  } else if (auto proxy = FindSession(proxySessions_, record.session)) {
-    proxy->NotifyOperation(operation.Get());
+  operation->SetName(record.label.c_str() + dot + 1);
+  if (!operation->LoadPayload(record.payload, record.payloadLength)) return false;
+  std::int32_t kind32 = 0, id = 0;
+  operation->GetKind(&kind32);
+  operation->GetId(&id);
+  if (mode_ == kShareModeClient && kind32 == kShareOperationReply && !IssuedHere(id)) {
+    return false;  // meant for an earlier process of this client's name
   }
+  if (mode_ == kShareModeService && kind32 == kShareOperationRequest) {
+    // Bound to the process that sent it, while it is alive: its reply must reach it alone.
+    operation->SetRoute(sender_.Resolve(QueueNameOf(record.sender)));
+  }
+  arrival->operation = std::move(operation);
+  return true;
+}
+
+void ShareSessionManager_::Dispatch(const Arrival& arrival) {
+  if (!arrival.operation) {
+    if (auto proxy = FindSession(proxySessions_, arrival.session)) {
+      proxy->NotifyMessage(arrival.values);
+    }
+    return;
+  }
+  if (mode_ == kShareModeService) {
+    if (auto session = FindSession(serviceSessions_, arrival.session)) {
+      session->NotifyOperation(arrival.operation.Get());
+    }
+  } else if (auto proxy = FindSession(proxySessions_, arrival.session)) {
+    proxy->NotifyOperation(arrival.operation.Get());
+  }
+}
+
+void ShareSessionManager_::WatchService() {
+  const auto now = std::chrono::steady_clock::now();
+  if (now < nextServiceWatch_) return;
+  nextServiceWatch_ = now + (serviceLost_ ? std::chrono::milliseconds(kRejoinIntervalMs)
+                                          : std::chrono::milliseconds(kServiceWatchMs));
+  // One system call tells whether the service that made the platform mutex still holds it.
+  if (!serviceLost_ && !platformMutex_.IsAlive()) serviceLost_ = true;
+  if (!serviceLost_) return;
+  // Join a service that took the platform name over: register in its proxy map.
+  NamedMutex platform;
+  if (OpenNamedMutex(platform, platformName_ + "_PLATFORM_MUTEX", false) != kKernelObjectOk) {
+    return;
+  }
+  const os::LockResult locked = platform.LockFor(kBroadcastLockMs);
+  if (locked == os::LockResult::kTimedOut || locked == os::LockResult::kFailed) return;
+  const bool joined = Register();
+  platform.Unlock();
+  if (!joined) return;
+  platformMutex_.handle = std::move(platform.handle);
+  serviceLost_ = false;
+  nextServiceWatch_ = now + std::chrono::milliseconds(kServiceWatchMs);
 }
 
 }  // namespace Vantor::KQCP

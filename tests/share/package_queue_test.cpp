@@ -1,7 +1,6 @@
 // The shared record queue: exact bytes, wrap-around and the reader following it, full-queue
 // rules, corrupt records, and delivery from another process.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cstring>

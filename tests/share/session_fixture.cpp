@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstring>
 #include <sstream>
+#include <thread>
 
 #include "com/com_ptr.h"
 #include "share/share_session_manager.h"
@@ -197,7 +198,10 @@ KQCP_CHILD(Client) {
         std::uint8_t* data = nullptr;
         operation->GetBuffer(&data, nullptr);
         std::memcpy(data, &i, 4);
-        proxy->PostOperation(operation.Get());
+        // A full backlog is told at once; a caller that must send everything waits and retries.
+        while (proxy->PostOperation(operation.Get()) == KQCP_E_SHARE_BACKLOG_FULL) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
       }
       Signal::Send(args[2], "burst-posted");
     } else if (verb == "readdata") {
