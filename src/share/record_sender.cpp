@@ -1,7 +1,7 @@
 // Record delivery bound to receiver processes, with bounded waits and bounded retries.
 #include "share/record_sender.h"
 
-#include <unordered_set>
+#include <iterator>
 
 namespace Vantor::KQCP {
 
@@ -31,60 +31,66 @@ void RecordSender::Add(std::string queueName, Route route, std::uint32_t bytes, 
     settled_(queueName, bytes, Outcome::kGone);
     return;
   }
-  pending_.push_back(
-      {std::move(queueName), std::move(route), bytes, std::move(push), Clock::now() + kRetryLimit});
+  lanes_[queueName].records.push_back(
+      {std::move(route), bytes, std::move(push), Clock::now() + kRetryLimit});
+  ++pending_;
 }
 
-RecordSender::Outcome RecordSender::Deliver(Pending& pending, bool* stalled) {
-  *stalled = false;
-  // The queue the record was addressed to must still be held by its owner: a later process of
-  // the same name makes a queue of its own.
-  if (!pending.route->IsAlive()) return Outcome::kGone;
-  const int locked = pending.route->LockFor(kLockBoundMs);
-  if (locked != 0) {
-    *stalled = locked > 0;
-    return locked > 0 ? Outcome::kFull : Outcome::kGone;
+void RecordSender::Settle(const std::string& name, Lane& lane, Outcome outcome) {
+  settled_(name, lane.records.front().bytes, outcome);
+  lane.records.pop_front();
+  --pending_;
+}
+
+void RecordSender::FlushLane(const std::string& name, Lane& lane, Clock::time_point now) {
+  SharePackageDataQueue* locked = nullptr;
+  while (!lane.records.empty()) {
+    Pending& front = lane.records.front();
+    // The queue a record was addressed to must still be held by its owner: a later process of
+    // the same name makes a queue of its own.
+    if (!front.route->IsAlive()) {
+      Settle(name, lane, Outcome::kGone);
+      continue;
+    }
+    if (locked != front.route.get()) {
+      if (locked) locked->Unlock();
+      locked = nullptr;
+      const int result = front.route->LockFor(kLockBoundMs);
+      if (result > 0) {
+        // Held for long by someone: full for now, and left alone for a while.
+        lane.pausedUntil = now + kStalledPause;
+        while (!lane.records.empty() && now >= lane.records.front().giveUpAt) {
+          Settle(name, lane, Outcome::kFull);
+        }
+        break;
+      }
+      if (result < 0) {
+        Settle(name, lane, Outcome::kGone);
+        continue;
+      }
+      locked = front.route.get();
+    }
+    const Outcome outcome = front.push(*locked);
+    if (outcome == Outcome::kFull && now < front.giveUpAt) break;  // later ones wait behind
+    Settle(name, lane, outcome);
   }
-  const Outcome outcome = pending.push(*pending.route);
-  pending.route->Unlock();
-  return outcome;
+  if (locked) locked->Unlock();
 }
 
 void RecordSender::Flush() {
-  std::unordered_set<std::string> blocked;
   const auto now = Clock::now();
-  for (auto it = pending_.begin(); it != pending_.end();) {
-    if (blocked.count(it->queueName)) {
-      ++it;
-      continue;
-    }
-    auto stalled = stalledUntil_.find(it->queueName);
-    if (stalled != stalledUntil_.end()) {
-      if (now < stalled->second && now < it->giveUpAt) {
-        blocked.insert(it->queueName);
-        ++it;
-        continue;
-      }
-      stalledUntil_.erase(stalled);
-    }
-    bool timedOut = false;
-    const Outcome outcome = Deliver(*it, &timedOut);
-    if (timedOut) stalledUntil_[it->queueName] = now + kStalledPause;
-    if (outcome == Outcome::kFull && now < it->giveUpAt) {
-      blocked.insert(it->queueName);  // later records to it wait behind this one
-      ++it;
-      continue;
-    }
-    settled_(it->queueName, it->bytes, outcome);
-    it = pending_.erase(it);
+  for (auto it = lanes_.begin(); it != lanes_.end();) {
+    Lane& lane = it->second;
+    if (now >= lane.pausedUntil) FlushLane(it->first, lane, now);
+    it = lane.records.empty() ? lanes_.erase(it) : std::next(it);
   }
 }
 
 void RecordSender::DropAll() {
-  for (const Pending& pending : pending_) {
-    settled_(pending.queueName, pending.bytes, Outcome::kGone);
+  for (auto& [name, lane] : lanes_) {
+    while (!lane.records.empty()) Settle(name, lane, Outcome::kGone);
   }
-  pending_.clear();
+  lanes_.clear();
 }
 
 }  // namespace Vantor::KQCP

@@ -51,25 +51,30 @@ class RecordSender {
   void Add(std::string queueName, Route route, std::uint32_t bytes, Push push);
   // Tries every waiting delivery once, oldest first, keeping the order per queue.
   void Flush();
-  bool HasPending() const { return !pending_.empty(); }
+  bool HasPending() const { return pending_ != 0; }
   // Drops everything still waiting (reported as gone).
   void DropAll();
 
  private:
   struct Pending {
-    std::string queueName;
     Route route;
     std::uint32_t bytes;
     Push push;
     Clock::time_point giveUpAt;
   };
-  // Delivers one record to its bound queue.
-  Outcome Deliver(Pending& pending, bool* stalled);
+  // The records waiting for one receiver queue, in order.
+  struct Lane {
+    std::deque<Pending> records;
+    Clock::time_point pausedUntil{};
+  };
+  // Delivers what it can of one lane; the lane's records stay in order.
+  void FlushLane(const std::string& name, Lane& lane, Clock::time_point now);
+  void Settle(const std::string& name, Lane& lane, Outcome outcome);
 
   Settled settled_;
-  std::deque<Pending> pending_;
+  std::unordered_map<std::string, Lane> lanes_;
+  std::size_t pending_ = 0;
   std::unordered_map<std::string, Route> queues_;
-  std::unordered_map<std::string, Clock::time_point> stalledUntil_;
 };
 
 }  // namespace Vantor::KQCP

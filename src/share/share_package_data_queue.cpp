@@ -290,6 +290,18 @@ std::uint32_t SharePackageDataQueue::Push(const PackageRecord& record) {
   return length;
 }
 
+bool SharePackageDataQueue::PeekSender(std::string* sender) const {
+  Offsets at{};
+  if (!ReadOffsets(&at) || at.count == 0) return false;
+  std::uint32_t read = at.read;
+  if (read > at.write && read >= at.end) read = 0;
+  const std::uint32_t bound = read <= at.write ? at.write - read : at.end - read;
+  PackageRecord parsed;
+  if (ReadRecord(Area() + read, bound, &parsed) == 0) return false;
+  *sender = std::move(parsed.sender);
+  return true;
+}
+
 bool SharePackageDataQueue::Pop(PackageRecord& record) {
   Offsets at{};
   if (!ReadOffsets(&at) || at.count == 0) return false;

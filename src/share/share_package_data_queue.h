@@ -70,6 +70,9 @@ class SharePackageDataQueue {
   // False when empty, when the header is damaged or when the record at the head cannot be
   // read; the queue then stays as it was.
   bool Pop(PackageRecord& record);
+  // The sender of the record at the head, without taking it; false when there is none that
+  // can be read.
+  bool PeekSender(std::string* sender) const;
   // Signalled once per pushed record, for the owner's wait.
   os::CountingSemaphore* GetSignal() const { return semaphore_.Handle(); }
 

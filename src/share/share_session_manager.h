@@ -125,8 +125,10 @@ class ShareSessionManager_
   void QueueOperation(const OutgoingOperation& outgoing);
   // Names of the live clients for a broadcast.
   std::vector<std::string> BroadcastTargets();
-  // True when records remain after a batch.
-  bool ReceiveBatch();
+  // What a batch left: nothing, more records, or records whose senders must first take their
+  // replies (a service takes requests only as fast as their senders take the replies).
+  enum class Received { kDrained, kMore, kThrottled };
+  Received ReceiveBatch();
   // Turns a popped record into an arrival; false for one that nobody can use.
   bool Accept(const PackageRecord& record, Arrival* arrival);
   void Dispatch(const Arrival& arrival);
@@ -166,7 +168,7 @@ class ShareSessionManager_
   VEXO::System::Thread::CriticalSection sessionsLock_;
   std::map<std::string, com::ComPtr<ServiceShareSession>> serviceSessions_;
   std::map<std::string, com::ComPtr<ClientShareSession>> proxySessions_;
-  ShareBacklog backlog_{kShareBacklogRecords, kShareBacklogBytes};
+  ShareBacklog backlog_{kShareBacklogRecords, kShareBacklogBytes, kShareBacklogRecords / 2};
   Counters counters_;
   // Used by the background thread only.
   RecordSender sender_{[this](const std::string& queue, std::uint32_t bytes,

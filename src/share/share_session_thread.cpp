@@ -28,23 +28,28 @@ std::uint32_t ShareSessionManager_::Run() {
   os::CoInitialize(nullptr);
   os::CountingSemaphore* handles[] = {messageSignal_.Handle(), receiveQueue_.GetSignal(),
                                       operationSignal_.Handle()};
-  bool moreToReceive = false;
+  Received received = Received::kDrained;
   while (running_.load()) {
+    const bool moreToReceive = received == Received::kMore;
     // Short waits only while records remain, a receiver is being retried or the service is
     // being looked for.
     std::uint32_t timeout = kWaitTimeoutMs;
     if (moreToReceive) {
       timeout = 0;
-    } else if (sender_.HasPending()) {
+    } else if (sender_.HasPending() || received == Received::kThrottled) {
       timeout = static_cast<std::uint32_t>(RecordSender::kRetryInterval.count());
     } else if (serviceLost_) {
       timeout = kRejoinIntervalMs;
     }
     const int signalled = os::WaitAny(handles, timeout);
-    if (signalled == 0) TakeMessages();
-    if (signalled == 2) TakeOperations();
+    // Both outboxes on every turn: while records keep arriving the receive signal wins every
+    // wait, and outgoing items must not starve behind it.
+    TakeMessages();
+    TakeOperations();
     // A timeout also looks at the queue: a scribbled header or signal count is repaired there.
-    if (signalled == 1 || signalled < 0 || moreToReceive) moreToReceive = ReceiveBatch();
+    if (signalled == 1 || signalled < 0 || received != Received::kDrained) {
+      received = ReceiveBatch();
+    }
     if (mode_ == kShareModeClient) WatchService();
     if (running_.load()) sender_.Flush();
   }
@@ -57,6 +62,9 @@ void ShareSessionManager_::TakeMessages() {
   // Everything in the outbox: past 2048 posted items the signal no longer counts them all.
   std::deque<OutgoingMessage> taken;
   {
+    // The signal is cleared before the outbox is taken: a post in between only wakes the
+    // thread once more.
+    messageSignal_.Handle()->Reset(0, VEXO::System::Thread::Semaphore::kDefaultMaximum);
     ScopedLock outbox(messageLock_);
     taken.swap(messages_);
   }
@@ -118,6 +126,7 @@ std::vector<std::string> ShareSessionManager_::BroadcastTargets() {
 void ShareSessionManager_::TakeOperations() {
   std::deque<OutgoingOperation> taken;
   {
+    operationSignal_.Handle()->Reset(0, VEXO::System::Thread::Semaphore::kDefaultMaximum);
     ScopedLock outbox(operationLock_);
     taken.swap(operations_);
   }
@@ -145,27 +154,31 @@ void ShareSessionManager_::QueueOperation(const OutgoingOperation& outgoing) {
       });
 }
 
-bool ShareSessionManager_::ReceiveBatch() {
+ShareSessionManager_::Received ShareSessionManager_::ReceiveBatch() {
   const int locked = receiveQueue_.LockFor(kOwnQueueLockMs);
-  if (locked > 0) return true;  // a writer holds it for long: try again soon
-  if (locked < 0) return false;
+  if (locked > 0) return Received::kMore;  // a writer holds it for long: try again soon
+  if (locked < 0) return Received::kDrained;
   // A damaged header or an unreadable head would block every later record for good.
   if (receiveQueue_.IsDamaged()) receiveQueue_.Reset();
   std::vector<Arrival> arrivals;
   std::size_t bytes = 0;
-  bool more = false;
-  for (int i = 0; i < kReceiveBatch; ++i) {
+  Received left = Received::kMore;
+  for (int i = 0; i < kReceiveBatch && bytes < kReceiveBatchBytes; ++i) {
     if (receiveQueue_.GetCount() == 0) {
       receiveQueue_.SettleSignal();
+      left = Received::kDrained;
       break;
     }
-    if (bytes >= kReceiveBatchBytes) {
-      more = true;
+    std::string sender;
+    if (mode_ == kShareModeService && backlog_.AnyCongested() &&
+        receiveQueue_.PeekSender(&sender) && backlog_.IsCongested(QueueNameOf(sender))) {
+      left = Received::kThrottled;
       break;
     }
     PackageRecord record;
     if (!receiveQueue_.Pop(record)) {
       receiveQueue_.Reset();
+      left = Received::kDrained;
       break;
     }
     counters_.received.fetch_add(1);
@@ -176,11 +189,10 @@ bool ShareSessionManager_::ReceiveBatch() {
     } else {
       counters_.droppedOnReceipt.fetch_add(1);
     }
-    more = i + 1 == kReceiveBatch;
   }
   receiveQueue_.Unlock();
   for (const Arrival& arrival : arrivals) Dispatch(arrival);
-  return more;
+  return left;
 }
 
 bool ShareSessionManager_::Accept(const PackageRecord& record, Arrival* arrival) {

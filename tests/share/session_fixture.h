@@ -31,7 +31,9 @@ class RecordingListener
                                            Vantor::KQCP::IShareSessionOperationEvents> {
  public:
   using OnRequestFn = std::function<void(Vantor::KQCP::IShareSessionOperation*)>;
-  explicit RecordingListener(OnRequestFn onRequest = nullptr) : onRequest_(std::move(onRequest)) {}
+  // keepRecords false: only the callback runs (a long-running peer must not grow).
+  explicit RecordingListener(OnRequestFn onRequest = nullptr, bool keepRecords = true)
+      : onRequest_(std::move(onRequest)), keepRecords_(keepRecords) {}
 
   Vantor::KQCP::HRESULT OnRequest(Vantor::KQCP::IShareSessionOperation* operation) override;
   Vantor::KQCP::HRESULT OnResponse(Vantor::KQCP::IShareSessionOperation* operation) override;
@@ -43,6 +45,7 @@ class RecordingListener
  private:
   void Record(Vantor::KQCP::IShareSessionOperation* operation);
   OnRequestFn onRequest_;
+  bool keepRecords_;
   std::mutex mutex_;
   std::condition_variable arrived_;
   std::vector<ReceivedOperation> received_;

@@ -1,0 +1,268 @@
+// Share sessions under faults, with real processes: a crashed service replaced while its
+// clients live, slow, hung and flooding peers, a client killed with replies in flight,
+// oversized records, many short-lived clients, reused process ids and a failed Start.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "os/named_object.h"
+#include "session_fixture.h"
+#include "share/platform_proxy_map.h"
+#include "share/share_map_memory.h"
+#include "share/share_package_data_queue.h"
+#include "share/share_session_manager.h"
+
+namespace Vantor::KQCP {
+namespace {
+
+using kqcp_test::ChildProcess;
+using kqcp_test::SessionPeer;
+using Clock = std::chrono::steady_clock;
+
+std::set<std::string> ProxyNames(const std::string& platform) {
+  std::set<std::string> names;
+  ShareMapMemory map;
+  if (!map.Open(platform + "_PLATFORM_PROXY_MAP", false)) return names;
+  for (auto& entry : PlatformProxyMap::ReadAll(map)) names.insert(entry.name);
+  return names;
+}
+
+// The words of a report line after its first ("measured 10 200" -> {10, 200}).
+std::vector<std::int64_t> Figures(const std::string& line) {
+  std::istringstream words(line);
+  std::string first;
+  words >> first;
+  std::vector<std::int64_t> figures;
+  for (std::int64_t value; words >> value;) figures.push_back(value);
+  return figures;
+}
+
+std::int64_t ResidentKiB(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::stoll(line.substr(6));
+  }
+  return -1;
+}
+
+// Milliseconds from sending a request until its reply was reported.
+std::int64_t ReplyMs(SessionPeer& client, const std::string& request) {
+  const auto sent = Clock::now();
+  client.Command(request);
+  const std::string posted = client.LineStartingWith("posted ");
+  if (posted.empty()) return -1;
+  if (client.LineStartingWith("response " + posted.substr(7) + " ").empty()) return -1;
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - sent).count();
+}
+
+TEST(SessionFaults, ACrashedServiceIsReplacedWhileItsClientsLive) {
+  const std::string platform = kqcp_test::PlatformName();
+  auto service = std::make_unique<SessionPeer>("EchoService", platform);
+  ASSERT_EQ(service->Line(), "ready");
+  SessionPeer alpha("Client", platform, "alpha"), beta("Client", platform, "beta");
+  ASSERT_EQ(alpha.Line(), "ready");
+  ASSERT_EQ(beta.Line(), "ready");
+  EXPECT_TRUE(alpha.RoundTrip());
+  service->Process().Kill();
+  service.reset();
+
+  const auto restarted = Clock::now();
+  SessionPeer successor("EchoService", platform);
+  ASSERT_EQ(successor.Line(), "ready") << "the clients must not keep the dead service's names";
+  EXPECT_LT(Clock::now() - restarted, std::chrono::seconds(2));
+  EXPECT_TRUE(alpha.RoundTrip());
+  EXPECT_TRUE(beta.RoundTrip());
+  // Both register with the new service by themselves, so its broadcast reaches them.
+  for (int i = 0; i < 500 && ProxyNames(platform).size() < 2; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(ProxyNames(platform), (std::set<std::string>{"alpha", "beta"}));
+  successor.Command("broadcast 1 2 3");
+  EXPECT_EQ(successor.LineStartingWith("broadcast "), "broadcast 00000000");
+  EXPECT_EQ(alpha.LineStartingWith("message "), "message 0 1 2 3");
+  EXPECT_EQ(beta.LineStartingWith("message "), "message 0 1 2 3");
+  // And their proxies read the new service's data.
+  successor.Command("setdata xyz");
+  EXPECT_EQ(successor.LineStartingWith("setdata "), "setdata 00000000");
+  alpha.Command("readdata");
+  EXPECT_EQ(alpha.LineStartingWith("data "), "data 3 363");
+  EXPECT_EQ(alpha.Exit(), 0);
+  EXPECT_EQ(beta.Exit(), 0);
+  EXPECT_EQ(successor.Exit(), 0);
+}
+
+TEST(SessionFaults, ASlowOrHungClientHoldsUpNobodyElse) {
+  const std::string platform = kqcp_test::PlatformName();
+  SessionPeer service("EchoService", platform);
+  ASSERT_EQ(service.Line(), "ready");
+  SessionPeer fast("Client", platform, "fast"), slow("Client", platform, "slow");
+  ASSERT_EQ(fast.Line(), "ready");
+  ASSERT_EQ(slow.Line(), "ready");
+  fast.Command("measure 2");
+  const auto alone = Figures(fast.LineStartingWith("measured "));
+  ASSERT_EQ(alone.size(), 2u);
+
+  // Each reply keeps the slow client's listener for 2 s.
+  slow.Command("slow 2000");
+  ASSERT_EQ(slow.LineStartingWith("slow"), "slow");
+  slow.Command("burst 30");
+  ASSERT_EQ(slow.LineStartingWith("burst-posted"), "burst-posted");
+  fast.Command("measure 2");
+  const auto beside = Figures(fast.LineStartingWith("measured "));
+  ASSERT_EQ(beside.size(), 2u);
+  EXPECT_GE(beside[0] * 2, alone[0]) << "request rate beside a slow client";
+  EXPECT_LE(beside[1], 250000) << "longest wait for a reply, in microseconds";
+
+  // A peer that keeps the slow client's queue mutex held stalls nobody either.
+  SharePackageDataQueue hung;
+  ASSERT_TRUE(hung.Open(platform + "_slow_RECV_DATA_QUEUE", false));
+  ASSERT_EQ(hung.Lock(), 0);
+  fast.Command("measure 2");
+  const auto besideHung = Figures(fast.LineStartingWith("measured "));
+  ASSERT_EQ(besideHung.size(), 2u);
+  EXPECT_LE(besideHung[1], 250000);
+  const auto stopping = Clock::now();
+  service.Command("stop");
+  EXPECT_EQ(service.LineStartingWith("stopped ", 10000), "stopped 00000000 00000000");
+  EXPECT_LT(Clock::now() - stopping, std::chrono::seconds(6));
+  hung.Unlock();
+}
+
+TEST(SessionFaults, AFloodIsRefusedAtPostTimeAndNeverDropped) {
+  const std::string platform = kqcp_test::PlatformName();
+  SessionPeer service("EchoService", platform);
+  ASSERT_EQ(service.Line(), "ready");
+  SessionPeer flooder("Client", platform, "flooder"), other("Client", platform, "other");
+  ASSERT_EQ(flooder.Line(), "ready");
+  ASSERT_EQ(other.Line(), "ready");
+  const std::int64_t serviceBefore = ResidentKiB(service.Process().Pid());
+  const std::int64_t flooderBefore = ResidentKiB(flooder.Process().Pid());
+  flooder.Command("flood 10");
+  other.Command("measure 10");
+  const auto steady = Figures(other.LineStartingWith("measured ", 60000));
+  const auto flood = Figures(flooder.LineStartingWith("flooded ", 60000));
+  const std::int64_t serviceGrowth = ResidentKiB(service.Process().Pid()) - serviceBefore;
+  const std::int64_t flooderGrowth = ResidentKiB(flooder.Process().Pid()) - flooderBefore;
+  ASSERT_EQ(flood.size(), 3u);
+  ASSERT_EQ(steady.size(), 2u);
+  EXPECT_GT(flood[0], 0);
+  EXPECT_EQ(flood[2], flood[0]) << "every accepted post got its reply; refused: " << flood[1];
+  EXPECT_LE(steady[1], 1000000) << "the other client's longest round trip, in microseconds";
+  EXPECT_LT(serviceGrowth, 64 * 1024);
+  EXPECT_LT(flooderGrowth, 64 * 1024);
+  EXPECT_EQ(service.Line(200), "") << "the service had a reply refused";
+  service.Command("stats");
+  const auto stats = Figures(service.LineStartingWith("stats "));
+  ASSERT_EQ(stats.size(), 4u);
+  EXPECT_EQ(stats[1] + stats[2] + stats[3], 0) << "the service dropped or had refused a record";
+}
+
+TEST(SessionFaults, RepliesForAKilledClientNeverReachItsSuccessor) {
+  const std::string platform = kqcp_test::PlatformName();
+  SessionPeer service("EchoService", platform);
+  ASSERT_EQ(service.Line(), "ready");
+  service.Command("delay 300");
+  ASSERT_EQ(service.LineStartingWith("delay"), "delay");
+  {
+    SessionPeer doomed("Client", platform, "phoenix");
+    ASSERT_EQ(doomed.Line(), "ready");
+    for (int i = 0; i < 5; ++i) {
+      doomed.Command("request asked 4");
+      ASSERT_FALSE(doomed.LineStartingWith("posted ").empty());
+    }
+    ASSERT_EQ(service.LineStartingWith("request "), "request phoenix asked");
+    doomed.Process().Kill();
+  }
+  // Starts while the service is still answering its predecessor.
+  SessionPeer successor("Client", platform, "phoenix");
+  ASSERT_EQ(successor.Line(), "ready");
+  EXPECT_EQ(successor.LineStartingWith("response ", 2500), "");
+  service.Command("delay 0");
+  EXPECT_TRUE(successor.RoundTrip());
+  EXPECT_EQ(successor.Exit(), 0);
+  EXPECT_EQ(service.Exit(), 0);
+}
+
+TEST(SessionFaults, ARecordTooLargeForTheQueueHoldsUpNothing) {
+  const std::string platform = kqcp_test::PlatformName();
+  SessionPeer service("EchoService", platform);
+  ASSERT_EQ(service.Line(), "ready");
+  SessionPeer client("Client", platform, "client");
+  ASSERT_EQ(client.Line(), "ready");
+  // Leaves both queues' offsets far from the start.
+  ASSERT_TRUE(client.RoundTrip(60000));
+  // Fits only an empty queue from its start (more than is left above the offsets).
+  client.Command("request big 230000");
+  ASSERT_FALSE(client.LineStartingWith("posted ").empty());
+  const std::int64_t afterBig = ReplyMs(client, "request small 4");
+  EXPECT_GE(afterBig, 0);
+  EXPECT_LE(afterBig, 250);
+  // Larger than any queue: refused on the spot.
+  client.Command("request huge 300000");
+  ASSERT_FALSE(client.LineStartingWith("posted ").empty());
+  EXPECT_EQ(client.Line(), "post-failed 8007006F");
+  const std::int64_t afterHuge = ReplyMs(client, "request small 4");
+  EXPECT_GE(afterHuge, 0);
+  EXPECT_LE(afterHuge, 250);
+}
+
+KQCP_CHILD(JoinAndLeave) {
+  IShareSessionManager* manager = ShareSessionManagerHolder::Instance();
+  return manager->Start(args[0].c_str(), kShareModeClient, args[1].c_str()) == S_OK ? 0 : 1;
+}
+
+TEST(SessionFaults, ManyShortLivedClientsNeverFillTheProxyMap) {
+  const std::string platform = kqcp_test::PlatformName();
+  SessionPeer service("EchoService", platform);
+  ASSERT_EQ(service.Line(), "ready");
+  // Long names fill the map's 40960 bytes after about 350 clients.
+  const std::string padding(100, 'n');
+  constexpr int kClients = 500, kAtOnce = 8;
+  for (int first = 0; first < kClients; first += kAtOnce) {
+    std::vector<std::unique_ptr<ChildProcess>> batch;
+    for (int i = first; i < first + kAtOnce && i < kClients; ++i) {
+      batch.push_back(std::make_unique<ChildProcess>(
+          "JoinAndLeave", std::vector<std::string>{platform, padding + std::to_string(i)}));
+    }
+    for (auto& child : batch) ASSERT_EQ(child->Wait(), 0) << "client " << first;
+  }
+  SessionPeer last("Client", platform, padding + "last");
+  EXPECT_EQ(last.Line(), "ready");
+}
+
+TEST(SessionFaults, AReusedProcessIdDoesNotBlockAName) {
+  const std::string platform = kqcp_test::PlatformName();
+  SessionPeer service("EchoService", platform);
+  ASSERT_EQ(service.Line(), "ready");
+  {
+    // An entry of "ghost" whose process id is this live, unrelated test process.
+    ShareMapMemory map;
+    ASSERT_TRUE(map.Open(platform + "_PLATFORM_PROXY_MAP", false));
+    ASSERT_TRUE(PlatformProxyMap::Register(map, static_cast<std::uint32_t>(getpid()), "ghost",
+                                           [](const std::string&) { return false; }));
+  }
+  SessionPeer ghost("Client", platform, "ghost");
+  EXPECT_EQ(ghost.Line(), "ready");
+  EXPECT_TRUE(ghost.RoundTrip());
+}
+
+TEST(SessionFaults, AFailedStartReleasesWhatItMade) {
+  const std::string platform = kqcp_test::PlatformName();
+  // Holding the proxy map's name makes the service's Start fail after its first objects.
+  ShareMapMemory squatter;
+  ASSERT_TRUE(squatter.Create(platform + "_PLATFORM_PROXY_MAP", 64));
+  SessionPeer failed("EchoService", platform);
+  ASSERT_EQ(failed.Line(), "start-failed");
+  EXPECT_FALSE(os::NamedObject::IsHeld(os::NamedKind::kMutex, platform + "_PLATFORM_MUTEX"));
+  EXPECT_FALSE(
+      os::NamedObject::IsHeld(os::NamedKind::kMutex, platform + "_RECV_DATA_QUEUE_DQ_MUTEX"));
+  failed.Command("exit");
+  EXPECT_EQ(failed.Process().Wait(), 3);
+}
+
+}  // namespace
+}  // namespace Vantor::KQCP
