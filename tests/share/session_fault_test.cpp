@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <iostream>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -262,6 +263,73 @@ TEST(SessionFaults, AFailedStartReleasesWhatItMade) {
       os::NamedObject::IsHeld(os::NamedKind::kMutex, platform + "_RECV_DATA_QUEUE_DQ_MUTEX"));
   failed.Command("exit");
   EXPECT_EQ(failed.Process().Wait(), 3);
+}
+
+// Steady traffic from two clients while faults follow each other: a flood, a slow client, a
+// client killed with requests in flight and restarted, the service killed and replaced, and a
+// second flood against the new service. The figures go to the test's output.
+TEST(SessionFaults, SteadyTrafficSurvivesAMixOfFaults) {
+  using std::chrono::seconds;
+  const std::string platform = kqcp_test::PlatformName();
+  auto service = std::make_unique<SessionPeer>("EchoService", platform);
+  ASSERT_EQ(service->Line(), "ready");
+  SessionPeer steadyA("Client", platform, "steady-a"), steadyB("Client", platform, "steady-b");
+  SessionPeer flooder("Client", platform, "flooder"), slow("Client", platform, "slow");
+  for (SessionPeer* peer : {&steadyA, &steadyB, &flooder, &slow}) ASSERT_EQ(peer->Line(), "ready");
+  constexpr int kSeconds = 24;
+  steadyA.Command("soak " + std::to_string(kSeconds));
+  steadyB.Command("soak " + std::to_string(kSeconds));
+  const auto started = Clock::now();
+  auto at = [&](int second) { std::this_thread::sleep_until(started + seconds(second)); };
+
+  at(1);
+  flooder.Command("flood 5");
+  at(3);
+  slow.Command("slow 2000");
+  slow.Command("burst 20");
+  at(8);
+  {
+    SessionPeer churn("Client", platform, "churn");
+    ASSERT_EQ(churn.Line(), "ready");
+    churn.Command("burst 200");
+    churn.Process().Kill();
+  }
+  SessionPeer reborn("Client", platform, "churn");
+  ASSERT_EQ(reborn.Line(), "ready");
+  const auto firstFlood = Figures(flooder.LineStartingWith("flooded ", 60000));
+  at(12);
+  service->Process().Kill();
+  service = std::make_unique<SessionPeer>("EchoService", platform);
+  ASSERT_EQ(service->Line(), "ready");
+  at(14);
+  flooder.Command("flood 4");
+  const auto secondFlood = Figures(flooder.LineStartingWith("flooded ", 60000));
+  const auto a = Figures(steadyA.LineStartingWith("soaked ", 60000));
+  const auto b = Figures(steadyB.LineStartingWith("soaked ", 60000));
+  service->Command("stats");
+  const auto stats = Figures(service->LineStartingWith("stats "));
+  ASSERT_EQ(a.size(), 5u);
+  ASSERT_EQ(b.size(), 5u);
+  ASSERT_EQ(firstFlood.size(), 3u);
+  ASSERT_EQ(secondFlood.size(), 3u);
+  ASSERT_EQ(stats.size(), 4u);
+  std::cout << "soak " << kSeconds << " s; steady clients (sent answered refused unanswered "
+            << "longest-pause-us): A " << a[0] << " " << a[1] << " " << a[2] << " " << a[3] << " "
+            << a[4] << ", B " << b[0] << " " << b[1] << " " << b[2] << " " << b[3] << " " << b[4]
+            << "; floods (posted refused replies): " << firstFlood[0] << " " << firstFlood[1]
+            << " " << firstFlood[2] << ", " << secondFlood[0] << " " << secondFlood[1] << " "
+            << secondFlood[2] << "; new service (delivered dropped-full dropped-gone "
+            << "refused-backlog): " << stats[0] << " " << stats[1] << " " << stats[2] << " "
+            << stats[3] << std::endl;
+  for (const auto& steady : {a, b}) {
+    EXPECT_EQ(steady[1] + steady[3], steady[0]);
+    // Only the requests around the service's replacement may go unanswered.
+    EXPECT_LE(steady[3], 3);
+    EXPECT_LT(steady[4], 5000000);
+  }
+  EXPECT_EQ(firstFlood[2], firstFlood[0]);
+  EXPECT_EQ(secondFlood[2], secondFlood[0]);
+  EXPECT_EQ(reborn.LineStartingWith("response ", 500), "") << "a reply meant for the killed one";
 }
 
 }  // namespace

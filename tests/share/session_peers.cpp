@@ -8,6 +8,9 @@
 //   measure SECONDS            request/reply for that long: "measured COUNT LONGEST_US"
 //   flood SECONDS              posts without pause for that long, then waits for the replies:
 //                              "flooded POSTED REFUSED REPLIES"
+//   soak SECONDS               request/reply for that long, going on past replies that do not
+//                              come within 2 s: "soaked SENT ANSWERED REFUSED UNANSWERED
+//                              LONGEST_PAUSE_US"
 //   exit                       leaves normally
 // "EchoService" (platform, report fd, command fd) answers every request with "answer" carrying
 // the same bytes and reports it as "request SENDER NAME"; commands:
@@ -144,6 +147,40 @@ std::string Measure(IShareSessionProxy* proxy, ResponseTracker* tracker, int sec
   return "measured " + std::to_string(count) + " " + std::to_string(longestUs);
 }
 
+// Sequential request/reply that carries on through faults; the longest pause is the longest
+// time between two answers.
+std::string Soak(IShareSessionProxy* proxy, ResponseTracker* tracker, int seconds) {
+  tracker->SetQuiet(true);
+  const auto end = Clock::now() + std::chrono::seconds(seconds);
+  std::uint64_t sent = 0, answered = 0, refused = 0, unanswered = 0;
+  auto lastAnswer = Clock::now();
+  std::int64_t longestUs = 0;
+  while (Clock::now() < end) {
+    auto operation = NewRequest(proxy, "ping", 4);
+    std::int32_t id = 0;
+    operation->GetId(&id);
+    if (proxy->PostOperation(operation.Get()) != S_OK) {
+      ++refused;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      continue;
+    }
+    ++sent;
+    if (!tracker->WaitFor(id, std::chrono::seconds(2))) {
+      ++unanswered;
+      continue;
+    }
+    ++answered;
+    const auto now = Clock::now();
+    longestUs = std::max<std::int64_t>(
+        longestUs, std::chrono::duration_cast<std::chrono::microseconds>(now - lastAnswer).count());
+    lastAnswer = now;
+  }
+  tracker->SetQuiet(false);
+  return "soaked " + std::to_string(sent) + " " + std::to_string(answered) + " " +
+         std::to_string(refused) + " " + std::to_string(unanswered) + " " +
+         std::to_string(longestUs);
+}
+
 // Posts as fast as it can; every post is either accepted or refused on the spot.
 std::string Flood(IShareSessionProxy* proxy, ResponseTracker* tracker, int seconds) {
   tracker->SetQuiet(true);
@@ -235,11 +272,11 @@ KQCP_CHILD(Client) {
       command >> ms;
       responses->SetSlow(ms);
       Signal::Send(args[2], "slow");
-    } else if (verb == "measure" || verb == "flood") {
+    } else if (verb == "measure" || verb == "flood" || verb == "soak") {
       int seconds = 1;
       command >> seconds;
-      Signal::Send(args[2], verb == "measure" ? Measure(proxy.Get(), responses.Get(), seconds)
-                                              : Flood(proxy.Get(), responses.Get(), seconds));
+      auto run = verb == "measure" ? Measure : verb == "flood" ? Flood : Soak;
+      Signal::Send(args[2], run(proxy.Get(), responses.Get(), seconds));
     } else {
       return 5;  // the test went away
     }
