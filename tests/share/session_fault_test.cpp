@@ -146,15 +146,20 @@ TEST(SessionFaults, AFloodIsRefusedAtPostTimeAndNeverDropped) {
   other.Command("measure 10");
   const auto steady = Figures(other.LineStartingWith("measured ", 60000));
   const auto flood = Figures(flooder.LineStartingWith("flooded ", 60000));
-  const std::int64_t serviceGrowth = ResidentKiB(service.Process().Pid()) - serviceBefore;
-  const std::int64_t flooderGrowth = ResidentKiB(flooder.Process().Pid()) - flooderBefore;
+  [[maybe_unused]] const std::int64_t serviceGrowth =
+      ResidentKiB(service.Process().Pid()) - serviceBefore;
+  [[maybe_unused]] const std::int64_t flooderGrowth =
+      ResidentKiB(flooder.Process().Pid()) - flooderBefore;
   ASSERT_EQ(flood.size(), 3u);
   ASSERT_EQ(steady.size(), 2u);
   EXPECT_GT(flood[0], 0);
   EXPECT_EQ(flood[2], flood[0]) << "every accepted post got its reply; refused: " << flood[1];
   EXPECT_LE(steady[1], 1000000) << "the other client's longest round trip, in microseconds";
-  EXPECT_LT(serviceGrowth, 64 * 1024);
-  EXPECT_LT(flooderGrowth, 64 * 1024);
+#ifndef __SANITIZE_ADDRESS__
+  // (The address sanitizer holds freed memory back for hundreds of megabytes on purpose.)
+  EXPECT_LT(serviceGrowth, 64 * 1024) << "KiB";
+  EXPECT_LT(flooderGrowth, 64 * 1024) << "KiB";
+#endif
   EXPECT_EQ(service.Line(200), "") << "the service had a reply refused";
   service.Command("stats");
   const auto stats = Figures(service.LineStartingWith("stats "));
@@ -316,8 +321,8 @@ TEST(SessionFaults, SteadyTrafficSurvivesAMixOfFaults) {
   std::cout << "soak " << kSeconds << " s; steady clients (sent answered refused unanswered "
             << "longest-pause-us): A " << a[0] << " " << a[1] << " " << a[2] << " " << a[3] << " "
             << a[4] << ", B " << b[0] << " " << b[1] << " " << b[2] << " " << b[3] << " " << b[4]
-            << "; floods (posted refused replies): " << firstFlood[0] << " " << firstFlood[1]
-            << " " << firstFlood[2] << ", " << secondFlood[0] << " " << secondFlood[1] << " "
+            << "; floods (posted refused replies): " << firstFlood[0] << " " << firstFlood[1] << " "
+            << firstFlood[2] << ", " << secondFlood[0] << " " << secondFlood[1] << " "
             << secondFlood[2] << "; new service (delivered dropped-full dropped-gone "
             << "refused-backlog): " << stats[0] << " " << stats[1] << " " << stats[2] << " "
             << stats[3] << std::endl;
