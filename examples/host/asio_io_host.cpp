@@ -1,7 +1,10 @@
 // The Asio-based I/O service: message thread, posted messages and timers.
 #include "asio_io_host.h"
 
+#include <vector>
+
 #include "asio_objects.h"
+#include "asio_status.h"
 
 namespace example {
 
@@ -10,7 +13,7 @@ struct AsioIoHost::Timer {
         bool repeat)
       : timer(context), sink(sink), interval(ms), id(id), repeat(repeat) {}
   asio::steady_timer timer;
-  Ref<IAsynTimerEvents> sink;
+  Ref<IAsynTimerEvents> sink;  // dropped when the timer ends
   std::chrono::milliseconds interval;
   std::uint32_t id;
   bool repeat;
@@ -18,50 +21,91 @@ struct AsioIoHost::Timer {
 };
 
 AsioIoHost::AsioIoHost() : work_(asio::make_work_guard(context_)) {
-  thread_ = std::thread([this] { context_.run(); });
+  thread_ = std::thread([this] { Run(); });
   threadId_ = thread_.get_id();
 }
 
-AsioIoHost::~AsioIoHost() { Shutdown(); }
+AsioIoHost::~AsioIoHost() {
+  Shutdown();
+  if (thread_.joinable()) thread_.detach();  // only when the last reference went on its thread
+}
 
-void AsioIoHost::Shutdown() {
-  if (!thread_.joinable()) return;
-  work_.reset();
-  context_.stop();
-  if (std::this_thread::get_id() == threadId_) {
-    thread_.detach();
-  } else {
-    thread_.join();
+void AsioIoHost::Run() {
+  for (;;) {
+    try {
+      context_.run();
+      return;
+    } catch (...) {
+      // A handler let an exception out; the service goes on with the next one.
+    }
   }
 }
 
-HRESULT AsioIoHost::IsMessageThread() { return std::this_thread::get_id() == threadId_ ? 0 : 1; }
+void AsioIoHost::Shutdown() {
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (!closed_) {
+      closed_ = true;
+      // Queued after every accepted message, each of which is now handed to
+      // OnMessageDiscarded when its turn comes.
+      try {
+        asio::post(context_, [this] {
+          EndTimers(nullptr, [](const Timer&) { return true; });
+          work_.reset();
+          context_.stop();
+        });
+      } catch (...) {
+        context_.stop();
+      }
+    }
+  }
+  if (thread_.joinable() && !OnThread()) thread_.join();
+}
+
+HRESULT AsioIoHost::IsMessageThread() { return OnThread() ? 0 : 1; }
 
 HRESULT AsioIoHost::RegisterEvents(IAsynMessageEvents* target) {
-  std::lock_guard<std::mutex> guard(targetsMutex_);
-  targets_.insert(target);
-  return S_OK;
+  if (!target) return E_POINTER;
+  return Guarded([&] {
+    std::lock_guard<std::mutex> guard(mutex_);
+    targets_.insert(target);
+    return S_OK;
+  });
 }
 
 HRESULT AsioIoHost::UnregisterEvents(IAsynMessageEvents* target) {
-  std::lock_guard<std::mutex> guard(targetsMutex_);
+  std::lock_guard<std::mutex> guard(mutex_);
   targets_.erase(target);
   return S_OK;
 }
 
 HRESULT AsioIoHost::PostAsynMessage(IAsynMessageEvents* target, std::int32_t type,
                                     std::uintptr_t value1, std::uintptr_t value2) {
-  if (!target || context_.stopped()) return E_FAIL;
-  asio::post(context_, [this, target, type, value1, value2] {
-    bool registered;
-    {
-      std::lock_guard<std::mutex> guard(targetsMutex_);
-      registered = targets_.count(target) != 0;
-    }
-    // A target that unregistered meanwhile must not be called.
-    if (registered) target->OnMessage(type, value1, value2);
+  if (!target) return E_POINTER;
+  return Guarded([&] {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (closed_) return E_FAIL;
+    asio::post(context_, [this, message = Message{target, type, value1, value2}] {
+      Deliver(message);
+    });
+    return S_OK;
   });
-  return S_OK;
+}
+
+void AsioIoHost::Deliver(const Message& message) {
+  bool registered = false, closed = false;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    registered = targets_.count(message.target) != 0;
+    closed = closed_;
+  }
+  // A target that unregistered meanwhile may be gone and must not be called.
+  if (!registered) return;
+  if (closed) {
+    message.target->OnMessageDiscarded(message.type, message.value1, message.value2);
+  } else {
+    message.target->OnMessage(message.type, message.value1, message.value2);
+  }
 }
 
 HRESULT AsioIoHost::Op7(IAsynMessageEvents* target, std::int32_t type, std::uintptr_t value1,
@@ -69,85 +113,117 @@ HRESULT AsioIoHost::Op7(IAsynMessageEvents* target, std::int32_t type, std::uint
   return PostAsynMessage(target, type, value1, value2);
 }
 
+template <class Match>
+bool AsioIoHost::EndTimers(IAsynTimerEvents* sink, Match match) {
+  std::vector<std::shared_ptr<Timer>> ended;
+  auto [first, last] = sink ? timers_.equal_range(sink) : std::pair{timers_.begin(), timers_.end()};
+  for (auto it = first; it != last;) {
+    if (match(*it->second)) {
+      ended.push_back(it->second);
+      it = timers_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  for (const auto& timer : ended) {
+    timer->killed = true;
+    timer->timer.cancel();
+    timer->sink = Ref<IAsynTimerEvents>();
+  }
+  return !ended.empty();
+}
+
 void AsioIoHost::Arm(const std::shared_ptr<Timer>& timer) {
   timer->timer.expires_after(timer->interval);
   timer->timer.async_wait([this, timer](const asio::error_code& error) {
     if (error || timer->killed) return;
-    timer->sink->OnTimer(timer->id);
-    if (timer->repeat && !timer->killed) {
-      Arm(timer);
-      return;
-    }
-    for (auto it = timers_.begin(); it != timers_.end(); ++it) {
-      if (it->second == timer) {
-        timers_.erase(it);
-        break;
+    // The sink may kill or replace this very timer while it runs.
+    Ref<IAsynTimerEvents> sink = timer->sink;
+    sink->OnTimer(timer->id);
+    if (timer->killed) return;
+    if (timer->repeat) {
+      try {
+        Arm(timer);
+        return;
+      } catch (...) {
+        // Cannot be re-armed: it ends here.
       }
     }
+    EndTimers(sink.Get(), [&](const Timer& t) { return &t == timer.get(); });
   });
 }
 
 HRESULT AsioIoHost::SetTimer(IAsynTimerEvents* sink, std::uint32_t milliseconds, std::uint32_t id,
                              std::uint32_t repeat) {
-  if (!sink || IsMessageThread() != 0) return E_FAIL;
-  auto timer = std::make_shared<Timer>(context_, sink, milliseconds, id, repeat != 0);
-  timers_.emplace(sink, timer);
-  Arm(timer);
-  return S_OK;
+  if (!sink) return E_POINTER;
+  if (!OnThread()) return E_FAIL;
+  return Guarded([&] {
+    // The same sink and id again replaces the live timer.
+    EndTimers(sink, [&](const Timer& t) { return t.id == id; });
+    auto timer = std::make_shared<Timer>(context_, sink, milliseconds, id, repeat != 0);
+    timers_.emplace(sink, timer);
+    try {
+      Arm(timer);
+    } catch (...) {
+      EndTimers(sink, [&](const Timer& t) { return &t == timer.get(); });
+      throw;
+    }
+    return S_OK;
+  });
 }
 
 HRESULT AsioIoHost::KillTimer(IAsynTimerEvents* sink, std::uint32_t id) {
-  auto range = timers_.equal_range(sink);
-  for (auto it = range.first; it != range.second; ++it) {
-    if (it->second->id == id) {
-      it->second->killed = true;
-      it->second->timer.cancel();
-      timers_.erase(it);
-      return S_OK;
-    }
-  }
-  return E_FAIL;
+  if (!sink) return E_POINTER;
+  if (!OnThread()) return E_FAIL;
+  return EndTimers(sink, [&](const Timer& t) { return t.id == id; }) ? S_OK : E_FAIL;
 }
 
 HRESULT AsioIoHost::KillTimers(IAsynTimerEvents* sink) {
-  auto range = timers_.equal_range(sink);
-  if (range.first == range.second) return E_FAIL;
-  for (auto it = range.first; it != range.second; ++it) {
-    it->second->killed = true;
-    it->second->timer.cancel();
-  }
-  timers_.erase(range.first, range.second);
-  return S_OK;
+  if (!sink) return E_POINTER;
+  if (!OnThread()) return E_FAIL;
+  return EndTimers(sink, [](const Timer&) { return true; }) ? S_OK : E_FAIL;
 }
 
 HRESULT AsioIoHost::CreateOperation(IAsynIoOperationEvents* target,
                                     IAsynHostOperation** operation) {
   if (!target || !operation) return E_POINTER;
-  *operation = new AsioOperation(target);
-  return S_OK;
+  *operation = nullptr;
+  return Guarded([&] {
+    *operation = new AsioOperation(target);
+    return S_OK;
+  });
 }
 
 HRESULT AsioIoHost::CreateTcpSocket(IAsynHostTcpSocket** socket) {
   if (!socket) return E_POINTER;
-  *socket = new AsioTcpSocket(context_);
-  return S_OK;
+  *socket = nullptr;
+  return Guarded([&] {
+    *socket = new AsioTcpSocket(context_);
+    return S_OK;
+  });
 }
 
 HRESULT AsioIoHost::CreateProxyTcpSocket(IAsynHostTcpSocket*, std::int32_t, std::int32_t,
                                          const char*, std::uint16_t, std::int32_t, const char*,
-                                         std::int32_t, const char*, IAsynHostTcpSocket**) {
+                                         std::int32_t, const char*,
+                                         IAsynHostTcpSocket** proxySocket) {
+  if (proxySocket) *proxySocket = nullptr;
   return E_NOTIMPL;  // this host reaches its peers directly
 }
 
 HRESULT AsioIoHost::CreateUdpSocket(IAsynHostUdpSocket** socket) {
   if (!socket) return E_POINTER;
-  *socket = new AsioUdpSocket(context_);
-  return S_OK;
+  *socket = nullptr;
+  return Guarded([&] {
+    *socket = new AsioUdpSocket(context_);
+    return S_OK;
+  });
 }
 
 HRESULT AsioIoHost::CreateProxyUdpSocket(std::int32_t, const char*, std::uint16_t, std::int32_t,
                                          const char*, std::int32_t, const char*,
-                                         IAsynHostUdpSocket**) {
+                                         IAsynHostUdpSocket** socket) {
+  if (socket) *socket = nullptr;
   return E_NOTIMPL;
 }
 

@@ -23,7 +23,7 @@ TEST(AsioHost, EchoesOneMebibyteThroughTheFrameFromAWorkerThread) {
   for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 131 + 7);
   std::string report;
   bool ok = false;
-  std::thread worker([&] { ok = EchoThroughFrame(frame, echo.Port(), data, report); });
+  std::thread worker([&] { ok = EchoThroughFrame(frame, "127.0.0.1", echo.Port(), data, report); });
   worker.join();
   EXPECT_TRUE(ok) << report;
   std::string timer;
