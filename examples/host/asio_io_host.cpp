@@ -85,9 +85,8 @@ HRESULT AsioIoHost::PostAsynMessage(IAsynMessageEvents* target, std::int32_t typ
   return Guarded([&] {
     std::lock_guard<std::mutex> guard(mutex_);
     if (closed_) return E_FAIL;
-    asio::post(context_, [this, message = Message{target, type, value1, value2}] {
-      Deliver(message);
-    });
+    asio::post(context_,
+               [this, message = Message{target, type, value1, value2}] { Deliver(message); });
     return S_OK;
   });
 }

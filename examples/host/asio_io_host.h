@@ -116,7 +116,7 @@ class AsioIoHost : public HostObject<IAsynIoHost, IAsynUdpHost> {
   asio::executor_work_guard<asio::io_context::executor_type> work_;
   std::thread thread_;
   std::thread::id threadId_;
-  std::mutex mutex_;                     // guards targets_ and closed_
+  std::mutex mutex_;  // guards targets_ and closed_
   std::set<IAsynMessageEvents*> targets_;
   bool closed_ = false;
   std::multimap<IAsynTimerEvents*, std::shared_ptr<Timer>> timers_;  // message thread only

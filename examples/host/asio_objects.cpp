@@ -104,13 +104,13 @@ HRESULT AsioTcpSocket::TcpOp1(IAsynHostOperation* operation, std::int32_t hostLe
       });
     }
     // Either address family: the text may be an IPv4 or IPv6 address or a name.
-    resolver_.async_resolve(std::string(host, static_cast<std::size_t>(hostLength)),
-                            std::to_string(port),
-                            [this, self, connect](const asio::error_code& error,
-                                                  const asio::ip::tcp::resolver::results_type& peers) {
-                              if (error || connect->closes != closes_) return Finish(connect, error);
-                              ConnectTo(connect, peers);
-                            });
+    resolver_.async_resolve(
+        std::string(host, static_cast<std::size_t>(hostLength)), std::to_string(port),
+        [this, self, connect](const asio::error_code& error,
+                              const asio::ip::tcp::resolver::results_type& peers) {
+          if (error || connect->closes != closes_) return Finish(connect, error);
+          ConnectTo(connect, peers);
+        });
     return S_OK;
   });
 }
@@ -119,12 +119,12 @@ void AsioTcpSocket::ConnectTo(const std::shared_ptr<Connect>& connect,
                               const asio::ip::tcp::resolver::results_type& peers) {
   Ref<AsioTcpSocket> self(this);
   try {
-    asio::async_connect(socket_, peers,
-                        [this, self, connect](const asio::error_code& error,
-                                              const asio::ip::tcp::endpoint& peer) {
-                          if (!error) connect->request.Operation().SetPeer(peer.address(), peer.port());
-                          Finish(connect, error);
-                        });
+    asio::async_connect(
+        socket_, peers,
+        [this, self, connect](const asio::error_code& error, const asio::ip::tcp::endpoint& peer) {
+          if (!error) connect->request.Operation().SetPeer(peer.address(), peer.port());
+          Finish(connect, error);
+        });
   } catch (const std::bad_alloc&) {
     Finish(connect, asio::error::no_memory);
   }
@@ -146,11 +146,11 @@ HRESULT AsioTcpSocket::DeviceOp1(IAsynHostOperation* operation) {
   if (!operation) return E_POINTER;
   return Guarded([&] {
     Ref<AsioTcpSocket> self(this);
-    socket_.async_read_some(Of(operation)->Buffer(),
-                            [self, request = Of(operation)->Begin()](const asio::error_code& error,
-                                                                     std::size_t bytes) {
-                              request.Complete(error, bytes);
-                            });
+    socket_.async_read_some(
+        Of(operation)->Buffer(),
+        [self, request = Of(operation)->Begin()](const asio::error_code& error, std::size_t bytes) {
+          request.Complete(error, bytes);
+        });
     return S_OK;
   });
 }
@@ -159,11 +159,11 @@ HRESULT AsioTcpSocket::DeviceOp2(IAsynHostOperation* operation) {
   if (!operation) return E_POINTER;
   return Guarded([&] {
     Ref<AsioTcpSocket> self(this);
-    asio::async_write(socket_, Of(operation)->Buffer(),
-                      [self, request = Of(operation)->Begin()](const asio::error_code& error,
-                                                               std::size_t bytes) {
-                        request.Complete(error, bytes);
-                      });
+    asio::async_write(
+        socket_, Of(operation)->Buffer(),
+        [self, request = Of(operation)->Begin()](const asio::error_code& error, std::size_t bytes) {
+          request.Complete(error, bytes);
+        });
     return S_OK;
   });
 }
@@ -233,13 +233,13 @@ HRESULT AsioUdpSocket::DeviceOp1(IAsynHostOperation* operation) {
     Ref<AsioUdpSocket> self(this);
     // Each receive has its own sender, so receives in flight at once do not share one.
     auto sender = std::make_shared<asio::ip::udp::endpoint>();
-    socket_.async_receive_from(
-        Of(operation)->Buffer(), *sender,
-        [self, sender, request = Of(operation)->Begin()](const asio::error_code& error,
-                                                         std::size_t bytes) {
-          if (!error) request.Operation().SetPeer(sender->address(), sender->port());
-          request.Complete(error, bytes);
-        });
+    socket_.async_receive_from(Of(operation)->Buffer(), *sender,
+                               [self, sender, request = Of(operation)->Begin()](
+                                   const asio::error_code& error, std::size_t bytes) {
+                                 if (!error)
+                                   request.Operation().SetPeer(sender->address(), sender->port());
+                                 request.Complete(error, bytes);
+                               });
     return S_OK;
   });
 }
@@ -250,11 +250,11 @@ HRESULT AsioUdpSocket::UdpOp1(std::uint32_t address, std::uint16_t port,
   if (!EnsureOpen()) return E_FAIL;
   return Guarded([&] {
     Ref<AsioUdpSocket> self(this);
-    socket_.async_send_to(Of(operation)->Buffer(), {asio::ip::address_v4(address), port},
-                          [self, request = Of(operation)->Begin()](const asio::error_code& error,
-                                                                   std::size_t bytes) {
-                            request.Complete(error, bytes);
-                          });
+    socket_.async_send_to(
+        Of(operation)->Buffer(), {asio::ip::address_v4(address), port},
+        [self, request = Of(operation)->Begin()](const asio::error_code& error, std::size_t bytes) {
+          request.Complete(error, bytes);
+        });
     return S_OK;
   });
 }

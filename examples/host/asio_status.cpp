@@ -14,8 +14,8 @@ HRESULT StatusOf(const asio::error_code& error) {
   }
   if (error == e::timed_out) return kAsioTimedOut;
   if (error == e::address_in_use) return kAsioAddressInUse;
-  if (error == e::host_not_found || error == e::host_not_found_try_again ||
-      error == e::no_data || error == e::service_not_found) {
+  if (error == e::host_not_found || error == e::host_not_found_try_again || error == e::no_data ||
+      error == e::service_not_found) {
     return kAsioHostNotFound;
   }
   if (error == e::host_unreachable || error == e::network_unreachable) return kAsioUnreachable;

@@ -138,8 +138,7 @@ class AsynDeviceSocket
   }
 
   // Hands the verdict to a waiting caller, then lets go of what the request held.
-  HRESULT Settle(std::int32_t type, std::uintptr_t value1, std::uintptr_t value2,
-                 HRESULT result) {
+  HRESULT Settle(std::int32_t type, std::uintptr_t value1, std::uintptr_t value2, HRESULT result) {
     const int index = DeviceIndex(type);
     if (type == pointerType_ || (index >= 0 && WaitsForVerdict(index))) {
       if (auto* request = reinterpret_cast<AsynSyncRequest*>(value2)) {

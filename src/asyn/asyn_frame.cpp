@@ -271,8 +271,7 @@ HRESULT KQCPAsynFrame_::DoSetTimer(IAsynTimerEvents* sink, const std::uint32_t (
     }
   }
   // A refused first timer drops the last reference below, and the wrapper leaves the table.
-  return Succeeded(host->SetTimer(wrapper.Get(), values[0], values[1], values[2])) ? S_OK
-                                                                                   : E_FAIL;
+  return Succeeded(host->SetTimer(wrapper.Get(), values[0], values[1], values[2])) ? S_OK : E_FAIL;
 }
 
 HRESULT KQCPAsynFrame_::DoKillTimer(IAsynTimerEvents* sink, const std::uint32_t* value) {

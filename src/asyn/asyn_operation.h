@@ -10,8 +10,8 @@ namespace Vantor::KQCP {
 
 // The count is atomic: a caller's thread, the message thread and posted requests all hold
 // references.
-class AsynOperation : public com::RefCounted<com::AtomicPlainObject, IKQCPAsynIoOperation,
-                                             IAsynIoOperationEvents> {
+class AsynOperation
+    : public com::RefCounted<com::AtomicPlainObject, IKQCPAsynIoOperation, IAsynIoOperationEvents> {
  public:
   explicit AsynOperation(IAsynIoOperationEvents* sink) : sink_(sink) {}
   ~AsynOperation() override;

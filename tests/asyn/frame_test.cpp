@@ -6,8 +6,8 @@
 #include <cstring>
 #include <functional>
 #include <mutex>
-#include <utility>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "asyn/asyn_frame.h"

@@ -223,8 +223,7 @@ TEST_F(SocketTest, RequestsWithoutAnEventReturnTheHostsVerdictFromAnotherThread)
   const HRESULT kInUse = static_cast<HRESULT>(0x80072740u);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    IKQCPAsynIoDevice* device =
-        c.udp ? static_cast<IKQCPAsynIoDevice*>(udp_.Get()) : tcp_.Get();
+    IKQCPAsynIoDevice* device = c.udp ? static_cast<IKQCPAsynIoDevice*>(udp_.Get()) : tcp_.Get();
     for (HRESULT answer : {S_OK, S_FALSE, kInUse}) {
       host_->deviceAnswer = answer;
       IKQCPAsynIoOperation* operation = nullptr;
