@@ -27,15 +27,15 @@ HRESULT AsynTcpSocket::TcpOp1(IKQCPAsynIoOperation* operation, const char* host,
                                static_cast<std::int32_t>(std::strlen(host)), host, port, value);
   }
   // The message owns the request once posted; OnMessage or OnMessageDiscarded frees it.
-  std::unique_ptr<ConnectRequest> request;
+  ConnectRequest* request = nullptr;
   try {
-    request.reset(new ConnectRequest{host, port, value});
+    request = new ConnectRequest{host, port, value};
   } catch (...) {
     return E_OUTOFMEMORY;
   }
   const HRESULT posted = Post(kTcpOp1, reinterpret_cast<std::uintptr_t>(operation),
-                              reinterpret_cast<std::uintptr_t>(request.get()), operation);
-  if (Succeeded(posted)) request.release();
+                              reinterpret_cast<std::uintptr_t>(request), operation);
+  if (Failed(posted)) delete request;
   return posted;
 }
 

@@ -21,11 +21,11 @@ HRESULT AsynUdpSocket::UdpOp1(std::uint32_t address, std::uint16_t port,
   if (!operation) return E_POINTER;
   if (OnMessageThread()) return hostSocket_->UdpOp1(address, port, HostOperationOf(operation));
   // The message owns the request once posted; OnMessage or OnMessageDiscarded frees it.
-  std::unique_ptr<SendToRequest> request(new (std::nothrow) SendToRequest{address, port});
+  auto* request = new (std::nothrow) SendToRequest{address, port};
   if (!request) return E_OUTOFMEMORY;
   const HRESULT posted = Post(kUdpOp1, reinterpret_cast<std::uintptr_t>(operation),
-                              reinterpret_cast<std::uintptr_t>(request.get()), operation);
-  if (Succeeded(posted)) request.release();
+                              reinterpret_cast<std::uintptr_t>(request), operation);
+  if (Failed(posted)) delete request;
   return posted;
 }
 
