@@ -60,8 +60,6 @@ HRESULT KQCPAsynFrame_::Attach(IAsynIoHost* host) {
   return RegisterEvents(static_cast<IAsynMessageEvents*>(this));
 }
 
-com::ComPtr<IAsynIoHost> KQCPAsynFrame_::CurrentHost() { return com::ComPtr<IAsynIoHost>(Host()); }
-
 bool KQCPAsynFrame_::OnMessageThread() {
   IAsynIoHost* host = Host();
   return host && host->IsMessageThread() == 0;

@@ -64,9 +64,6 @@ class KQCPAsynFrame_ : public com::SingletonObject<IAsynIOFrame, IAsynMessageEve
   // True on the host's message thread (false without a host).
   bool OnMessageThread();
 
-  // The host attached now, with a reference; null before Attach.
-  com::ComPtr<IAsynIoHost> CurrentHost();
-
   // Called by a timer wrapper as it goes: drops the sink's entry if it still names wrapper.
   void ForgetTimer(IAsynTimerEvents* sink, AsynTimerEvents* wrapper);
 
