@@ -1,186 +1,70 @@
-// The Asio-based I/O service: message thread, posted messages and timers.
+// The Asio-based I/O service object: its interface calls, on the shared message-thread state.
 #include "asio_io_host.h"
-
-#include <vector>
 
 #include "asio_objects.h"
 #include "asio_status.h"
 
 namespace example {
 
-struct AsioIoHost::Timer {
-  Timer(asio::io_context& context, IAsynTimerEvents* sink, std::uint32_t ms, std::uint32_t id,
-        bool repeat)
-      : timer(context), sink(sink), interval(ms), id(id), repeat(repeat) {}
-  asio::steady_timer timer;
-  Ref<IAsynTimerEvents> sink;  // dropped when the timer ends
-  std::chrono::milliseconds interval;
-  std::uint32_t id;
-  bool repeat;
-  bool killed = false;
-};
-
-AsioIoHost::AsioIoHost() : work_(asio::make_work_guard(context_)) {
-  thread_ = std::thread([this] { Run(); });
-  threadId_ = thread_.get_id();
+AsioIoHost::AsioIoHost() : service_(std::make_shared<AsioService>()) {
+  // The thread holds the state too: a host released on its own message thread is gone before
+  // the loop there has returned.
+  thread_ = std::thread([service = service_] { service->Run(); });
+  service_->SetMessageThread(thread_.get_id());
 }
 
 AsioIoHost::~AsioIoHost() {
-  Shutdown();
-  if (thread_.joinable()) thread_.detach();  // only when the last reference went on its thread
-}
-
-void AsioIoHost::Run() {
-  for (;;) {
-    try {
-      context_.run();
-      return;
-    } catch (...) {
-      // A handler let an exception out; the service goes on with the next one.
-    }
+  service_->Close();
+  if (!thread_.joinable()) return;
+  if (service_->OnThread()) {
+    thread_.detach();
+  } else {
+    thread_.join();
   }
 }
 
 void AsioIoHost::Shutdown() {
-  {
-    std::lock_guard<std::mutex> guard(mutex_);
-    if (!closed_) {
-      closed_ = true;
-      // Queued after every accepted message, each of which is now handed to
-      // OnMessageDiscarded when its turn comes.
-      try {
-        asio::post(context_, [this] {
-          EndTimers(nullptr, [](const Timer&) { return true; });
-          work_.reset();
-          context_.stop();
-        });
-      } catch (...) {
-        context_.stop();
-      }
-    }
-  }
-  if (thread_.joinable() && !OnThread()) thread_.join();
+  service_->Close();
+  if (thread_.joinable() && !service_->OnThread()) thread_.join();
 }
 
-HRESULT AsioIoHost::IsMessageThread() { return OnThread() ? 0 : 1; }
+HRESULT AsioIoHost::IsMessageThread() { return service_->OnThread() ? 0 : 1; }
 
 HRESULT AsioIoHost::RegisterEvents(IAsynMessageEvents* target) {
-  if (!target) return E_POINTER;
-  return Guarded([&] {
-    std::lock_guard<std::mutex> guard(mutex_);
-    targets_.insert(target);
-    return S_OK;
-  });
+  return service_->Register(target);
 }
 
 HRESULT AsioIoHost::UnregisterEvents(IAsynMessageEvents* target) {
-  std::lock_guard<std::mutex> guard(mutex_);
-  targets_.erase(target);
-  return S_OK;
+  return service_->Unregister(target);
 }
 
 HRESULT AsioIoHost::PostAsynMessage(IAsynMessageEvents* target, std::int32_t type,
                                     std::uintptr_t value1, std::uintptr_t value2) {
-  if (!target) return E_POINTER;
-  return Guarded([&] {
-    std::lock_guard<std::mutex> guard(mutex_);
-    if (closed_) return E_FAIL;
-    asio::post(context_,
-               [this, message = Message{target, type, value1, value2}] { Deliver(message); });
-    return S_OK;
-  });
-}
-
-void AsioIoHost::Deliver(const Message& message) {
-  bool registered = false, closed = false;
-  {
-    std::lock_guard<std::mutex> guard(mutex_);
-    registered = targets_.count(message.target) != 0;
-    closed = closed_;
-  }
-  // A target that unregistered meanwhile may be gone and must not be called.
-  if (!registered) return;
-  if (closed) {
-    message.target->OnMessageDiscarded(message.type, message.value1, message.value2);
-  } else {
-    message.target->OnMessage(message.type, message.value1, message.value2);
-  }
+  return service_->Post(target, type, value1, value2);
 }
 
 HRESULT AsioIoHost::Op7(IAsynMessageEvents* target, std::int32_t type, std::uintptr_t value1,
                         std::uintptr_t value2) {
-  return PostAsynMessage(target, type, value1, value2);
-}
-
-template <class Match>
-bool AsioIoHost::EndTimers(IAsynTimerEvents* sink, Match match) {
-  std::vector<std::shared_ptr<Timer>> ended;
-  auto [first, last] = sink ? timers_.equal_range(sink) : std::pair{timers_.begin(), timers_.end()};
-  for (auto it = first; it != last;) {
-    if (match(*it->second)) {
-      ended.push_back(it->second);
-      it = timers_.erase(it);
-    } else {
-      ++it;
-    }
-  }
-  for (const auto& timer : ended) {
-    timer->killed = true;
-    timer->timer.cancel();
-    timer->sink = Ref<IAsynTimerEvents>();
-  }
-  return !ended.empty();
-}
-
-void AsioIoHost::Arm(const std::shared_ptr<Timer>& timer) {
-  timer->timer.expires_after(timer->interval);
-  timer->timer.async_wait([this, timer](const asio::error_code& error) {
-    if (error || timer->killed) return;
-    // The sink may kill or replace this very timer while it runs.
-    Ref<IAsynTimerEvents> sink = timer->sink;
-    sink->OnTimer(timer->id);
-    if (timer->killed) return;
-    if (timer->repeat) {
-      try {
-        Arm(timer);
-        return;
-      } catch (...) {
-        // Cannot be re-armed: it ends here.
-      }
-    }
-    EndTimers(sink.Get(), [&](const Timer& t) { return &t == timer.get(); });
-  });
+  return service_->Post(target, type, value1, value2);
 }
 
 HRESULT AsioIoHost::SetTimer(IAsynTimerEvents* sink, std::uint32_t milliseconds, std::uint32_t id,
                              std::uint32_t repeat) {
   if (!sink) return E_POINTER;
-  if (!OnThread()) return E_FAIL;
-  return Guarded([&] {
-    // The same sink and id again replaces the live timer.
-    EndTimers(sink, [&](const Timer& t) { return t.id == id; });
-    auto timer = std::make_shared<Timer>(context_, sink, milliseconds, id, repeat != 0);
-    timers_.emplace(sink, timer);
-    try {
-      Arm(timer);
-    } catch (...) {
-      EndTimers(sink, [&](const Timer& t) { return &t == timer.get(); });
-      throw;
-    }
-    return S_OK;
-  });
+  if (!service_->OnThread()) return E_FAIL;
+  return service_->SetTimer(sink, milliseconds, id, repeat != 0);
 }
 
 HRESULT AsioIoHost::KillTimer(IAsynTimerEvents* sink, std::uint32_t id) {
   if (!sink) return E_POINTER;
-  if (!OnThread()) return E_FAIL;
-  return EndTimers(sink, [&](const Timer& t) { return t.id == id; }) ? S_OK : E_FAIL;
+  if (!service_->OnThread()) return E_FAIL;
+  return service_->KillTimer(sink, id);
 }
 
 HRESULT AsioIoHost::KillTimers(IAsynTimerEvents* sink) {
   if (!sink) return E_POINTER;
-  if (!OnThread()) return E_FAIL;
-  return EndTimers(sink, [](const Timer&) { return true; }) ? S_OK : E_FAIL;
+  if (!service_->OnThread()) return E_FAIL;
+  return service_->KillTimers(sink);
 }
 
 HRESULT AsioIoHost::CreateOperation(IAsynIoOperationEvents* target,
@@ -197,7 +81,7 @@ HRESULT AsioIoHost::CreateTcpSocket(IAsynHostTcpSocket** socket) {
   if (!socket) return E_POINTER;
   *socket = nullptr;
   return Guarded([&] {
-    *socket = new AsioTcpSocket(context_);
+    *socket = new AsioTcpSocket(Context());
     return S_OK;
   });
 }
@@ -214,7 +98,7 @@ HRESULT AsioIoHost::CreateUdpSocket(IAsynHostUdpSocket** socket) {
   if (!socket) return E_POINTER;
   *socket = nullptr;
   return Guarded([&] {
-    *socket = new AsioUdpSocket(context_);
+    *socket = new AsioUdpSocket(Context());
     return S_OK;
   });
 }

@@ -52,12 +52,10 @@
 #pragma once
 
 #include <asio.hpp>
-#include <map>
 #include <memory>
-#include <mutex>
-#include <set>
 #include <thread>
 
+#include "asio_service.h"
 #include "common/object.h"
 #include "kqcp/asyn_host.h"
 
@@ -92,34 +90,14 @@ class AsioIoHost : public HostObject<IAsynIoHost, IAsynUdpHost> {
                                std::int32_t passwordLength, const char* password,
                                IAsynHostUdpSocket** socket) override;
 
-  asio::io_context& Context() { return context_; }
+  asio::io_context& Context() { return service_->Context(); }
   // Refuses new posts, discards what is queued and stops the message thread; waits for it
   // unless called on it.
   void Shutdown();
 
  private:
-  struct Timer;
-  struct Message {
-    IAsynMessageEvents* target;
-    std::int32_t type;
-    std::uintptr_t value1, value2;
-  };
-  void Run();
-  void Deliver(const Message& message);
-  void Arm(const std::shared_ptr<Timer>& timer);
-  // Ends the timers that match, on the message thread; true when there were any.
-  template <class Match>
-  bool EndTimers(IAsynTimerEvents* sink, Match match);
-  bool OnThread() const { return std::this_thread::get_id() == threadId_; }
-
-  asio::io_context context_;
-  asio::executor_work_guard<asio::io_context::executor_type> work_;
+  std::shared_ptr<AsioService> service_;
   std::thread thread_;
-  std::thread::id threadId_;
-  std::mutex mutex_;  // guards targets_ and closed_
-  std::set<IAsynMessageEvents*> targets_;
-  bool closed_ = false;
-  std::multimap<IAsynTimerEvents*, std::shared_ptr<Timer>> timers_;  // message thread only
 };
 
 }  // namespace example

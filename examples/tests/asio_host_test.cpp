@@ -104,6 +104,8 @@ class AsioHostTest : public ::testing::Test {
     ASSERT_EQ(frame_->Attach(io_.Get()), S_OK);
     recorder_ = Ref<Recorder>(new Recorder(), false);
   }
+  // The frame lets the host go, so that its message thread ends with the test.
+  void TearDown() override { frame_->Attach(nullptr); }
   Ref<IKQCPAsynIoOperation> Operation() {
     Ref<IKQCPAsynIoOperation> op;
     EXPECT_EQ(frame_->CreateOperation(recorder_.Get(), op.Put()), S_OK);
