@@ -127,8 +127,10 @@ class AsynDeviceSocket
     return -1;
   }
 
+  bool IsPointerType(std::int32_t type) const { return pointerType_ >= 0 && type == pointerType_; }
+
   bool Known(std::int32_t type) const {
-    return type == ownType_ || type == pointerType_ || DeviceIndex(type) >= 0;
+    return type == ownType_ || IsPointerType(type) || DeviceIndex(type) >= 0;
   }
 
   HRESULT RunMessage(std::int32_t type, std::uintptr_t value1, std::uintptr_t value2) {
@@ -140,13 +142,13 @@ class AsynDeviceSocket
   // Hands the verdict to a waiting caller, then lets go of what the request held.
   HRESULT Settle(std::int32_t type, std::uintptr_t value1, std::uintptr_t value2, HRESULT result) {
     const int index = DeviceIndex(type);
-    if (type == pointerType_ || (index >= 0 && WaitsForVerdict(index))) {
+    if (IsPointerType(type) || (index >= 0 && WaitsForVerdict(index))) {
       if (auto* request = reinterpret_cast<AsynSyncRequest*>(value2)) {
         request->result = result;
         request->done.Set();
       }
     }
-    Let(type == pointerType_ ? nullptr : reinterpret_cast<IKQCPAsynIoOperation*>(value1));
+    Let(IsPointerType(type) ? nullptr : reinterpret_cast<IKQCPAsynIoOperation*>(value1));
     return result;
   }
 
