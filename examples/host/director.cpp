@@ -177,7 +177,7 @@ void Scenario(const std::string& self, const std::string& libraryPath) {
     timerOk = WaitForTimer(frame.Get(), 50, timerReport);
     std::vector<char> data(64 * 1024);
     for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7);
-    echoOk = EchoThroughFrame(frame.Get(), echo.Port(), data, echoReport);
+    echoOk = EchoThroughFrame(frame.Get(), "127.0.0.1", echo.Port(), data, echoReport);
   });
   worker.join();
   Require(timerOk, timerReport);

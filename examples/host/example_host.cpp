@@ -21,8 +21,8 @@ HRESULT ExampleHost::QueryHostInterface(REFIID iid, void** out) {
   return E_NOINTERFACE;
 }
 
-EchoServer::EchoServer(asio::io_context& context)
-    : acceptor_(context, {asio::ip::address_v4::loopback(), 0}) {
+EchoServer::EchoServer(asio::io_context& context, const asio::ip::address& address)
+    : acceptor_(context, {address, 0}) {
   port_ = acceptor_.local_endpoint().port();
   Accept();
 }

@@ -20,10 +20,12 @@ class ExampleHost : public HostObject<IPlatformHost> {
   Ref<AsioIoHost> io_;
 };
 
-// Echoes every byte it receives on 127.0.0.1, on the I/O service's message thread.
+// Echoes every byte it receives on a loopback address (127.0.0.1 unless given), on the I/O
+// service's message thread.
 class EchoServer {
  public:
-  explicit EchoServer(asio::io_context& context);
+  explicit EchoServer(asio::io_context& context,
+                      const asio::ip::address& address = asio::ip::address_v4::loopback());
   std::uint16_t Port() const { return port_; }
 
  private:

@@ -11,6 +11,8 @@ namespace example {
 
 namespace {
 
+constexpr AsynValue kConnectTimeoutMs = 5000;
+
 // Counts events of operations and timers, and lets a thread wait for the next one.
 class Waiter : public HostObject<IAsynIoOperationEvents, IAsynTimerEvents> {
  public:
@@ -65,14 +67,14 @@ bool WaitForTimer(IAsynIOFrame* frame, std::uint32_t milliseconds, std::string& 
   }
   const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
       std::chrono::steady_clock::now() - start);
-  frame->KillTimers(waiter.Get());  // the entry stays until killed
+  // A one-shot timer ends when it has fired: there is nothing to kill.
   report =
       "timer " + std::to_string(value) + " fired after " + std::to_string(elapsed.count()) + " ms";
   return value == 42;
 }
 
-bool EchoThroughFrame(IAsynIOFrame* frame, std::uint16_t port, const std::vector<char>& data,
-                      std::string& report) {
+bool EchoThroughFrame(IAsynIOFrame* frame, const char* host, std::uint16_t port,
+                      const std::vector<char>& data, std::string& report) {
   Ref<Waiter> waiter(new Waiter(), false);
   Ref<IKQCPAsynTcpSocket> socket;
   Ref<IKQCPAsynIoOperation> op;
@@ -81,8 +83,14 @@ bool EchoThroughFrame(IAsynIOFrame* frame, std::uint16_t port, const std::vector
     report = "cannot create a socket";
     return false;
   }
-  if (Await(op.Get(), *waiter, socket->TcpOp1(op.Get(), "127.0.0.1", port, 0)) < 0) {
-    report = "cannot connect to port " + std::to_string(port);
+  // Closed on every way out, so a request still pending (after a timeout, say) ends at once.
+  struct Closer {
+    IKQCPAsynTcpSocket* socket;
+    ~Closer() { socket->DeviceOp5(); }
+  } closer{socket.Get()};
+  const std::string peer = std::string(host) + " port " + std::to_string(port);
+  if (Await(op.Get(), *waiter, socket->TcpOp1(op.Get(), host, port, kConnectTimeoutMs)) < 0) {
+    report = "cannot connect to " + peer;
     return false;
   }
   op->Op1(reinterpret_cast<AsynValue>(data.data()));
@@ -97,17 +105,15 @@ bool EchoThroughFrame(IAsynIOFrame* frame, std::uint16_t port, const std::vector
     op->Op1(reinterpret_cast<AsynValue>(back.data() + got));
     op->Op2(back.size() - got);
     const long n = Await(op.Get(), *waiter, socket->DeviceOp1(op.Get()));
-    if (n <= 0) break;
+    if (n <= 0) break;  // failed, or the peer ended the stream
     got += static_cast<std::size_t>(n);
   }
-  socket->DeviceOp5();
   if (got != data.size() || back != data) {
     report = "echo came back with " + std::to_string(got) + " of " + std::to_string(data.size()) +
              " bytes";
     return false;
   }
-  report =
-      "echoed " + std::to_string(data.size()) + " bytes over 127.0.0.1:" + std::to_string(port);
+  report = "echoed " + std::to_string(data.size()) + " bytes over " + peer;
   return true;
 }
 

@@ -14,9 +14,9 @@ namespace example {
 bool WaitForTimer(Vantor::KQCP::IAsynIOFrame* frame, std::uint32_t milliseconds,
                   std::string& report);
 
-// Connects to 127.0.0.1:port, sends data, reads as many bytes back and closes. True when what
-// came back equals what went out.
-bool EchoThroughFrame(Vantor::KQCP::IAsynIOFrame* frame, std::uint16_t port,
+// Connects to host:port (an IPv4 or IPv6 address), sends data, reads as many bytes back and
+// closes. True when what came back equals what went out.
+bool EchoThroughFrame(Vantor::KQCP::IAsynIOFrame* frame, const char* host, std::uint16_t port,
                       const std::vector<char>& data, std::string& report);
 
 }  // namespace example

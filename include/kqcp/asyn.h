@@ -92,6 +92,15 @@ struct IKQCPAsynIoOperation : IUnknown {
 };
 
 // Five device operations shared by TCP and UDP sockets; their meaning is the host's.
+//
+// Called on the host's message thread, every request goes to the host socket at once and
+// returns the host's result. From any other thread a request is posted to the message thread:
+// device operations 1, 2 and 5, TCP operation 1 and UDP operation 1 return the post's result
+// at once, and their outcome arrives later as the operation's event; device operations 3 and 4
+// (which have no event) and TCP operation 4 wait until the message thread has run them and
+// return the host's verdict, so a caller may read their results, or release the operation, as
+// soon as they return. A posted request holds the socket and the operation until it has run or
+// been dropped, so either may be released right after the call.
 struct IKQCPAsynIoDevice : IUnknown {
   static constexpr const GUID& kIid = IID_IKQCPAsynIoDevice;
   virtual HRESULT DeviceOp1(IKQCPAsynIoOperation* operation) = 0;
@@ -119,6 +128,17 @@ struct IKQCPAsynUdpSocket : IKQCPAsynIoDevice {
   virtual HRESULT UdpOp2(AsynValue a, AsynValue b) = 0;
 };
 
+// Every call may be made on any thread. On the host's message thread it runs at once; on any
+// other thread it is run there while the caller waits. Either way the caller gets the real
+// verdict: SetTimer, KillTimer and KillTimers called from another thread return E_FAIL when the
+// host refused them, as on the message thread (the frame waits for the host's answer rather
+// than reporting success once the request was carried out). A call whose message the host
+// drops (for instance while it shuts down) returns E_FAIL. A failed creation leaves its out
+// pointer null.
+//
+// Timers: all of one sink's timers reach the host through one wrapper, so the host tells them
+// apart by their values. KillTimer stops the timer named by its value, KillTimers all of the
+// sink's timers; the frame holds the sink only while the host has a live timer for it.
 struct IAsynIOFrame : IUnknown {
   static constexpr const GUID& kIid = IID_IAsynIOFrame;
   // Three unnamed slots: each returns 0 and does nothing.

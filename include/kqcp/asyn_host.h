@@ -72,9 +72,25 @@ struct IAsynHostUdpSocket : IAsynHostDevice {
 
 // The host's asynchronous I/O service. IsMessageThread, PostAsynMessage, RegisterEvents and
 // UnregisterEvents may be called on any thread; the rest only on the message thread.
+//
+// What a host holds while a request is pending:
+// - A posted message: the frame and its socket wrappers keep the target alive until its
+//   OnMessage or OnMessageDiscarded has run. The host calls exactly one of the two for every
+//   message it accepted, on the message thread, and calls neither after UnregisterEvents.
+//   A host that stops must hand each queued message to OnMessageDiscarded (and refuse new
+//   posts): callers on other threads wait for those messages and wake only then.
+// - A socket request (device, TCP or UDP operation) that completes later: the host operation
+//   and the socket until the request's event has been delivered, and the operation's events
+//   target (given to CreateOperation) with a reference of its own, since the caller may release
+//   its operation as soon as the request has been made. It must not call the target after the
+//   last request that holds it has ended.
+// - A timer: the IAsynTimerEvents wrapper, with a reference, from SetTimer until the timer
+//   ends (killed, or fired without repeating); it releases the wrapper then, on the message
+//   thread. The frame gives the host one wrapper for all of a sink's timers, so a value set
+//   again for a live timer should replace it.
 struct IAsynIoHost : IUnknown {
   static constexpr const GUID& kIid = IID_IAsynIoHost;
-  // Non-negative: the timer is set and the host holds the sink until the timer is killed.
+  // Non-negative: the timer is set and the host holds the sink until the timer ends.
   virtual HRESULT SetTimer(IAsynTimerEvents* sink, std::uint32_t value1, std::uint32_t value2,
                            std::uint32_t value3) = 0;
   virtual HRESULT KillTimer(IAsynTimerEvents* sink, std::uint32_t value) = 0;

@@ -100,9 +100,8 @@ HRESULT KQCPAsynFrame_::Marshal(std::int32_t type, std::uintptr_t value1,
     return E_FAIL;
   }
   call.Wait();
-  if (call.discarded) return E_FAIL;
-  // From another thread, timer requests report only that they were carried out.
-  return type >= kFrameSetTimer ? S_OK : call.result;
+  // The caller learns the host's real verdict, whichever thread it called on.
+  return call.discarded ? E_FAIL : call.result;
 }
 
 HRESULT KQCPAsynFrame_::Run(std::int32_t type, std::uintptr_t value1, AsynMarshalledCall& call) {
@@ -145,13 +144,17 @@ HRESULT KQCPAsynFrame_::OnMessageDiscarded(std::int32_t type, std::uintptr_t /*v
 
 HRESULT KQCPAsynFrame_::CreateOperation(IAsynIoOperationEvents* events,
                                         IKQCPAsynIoOperation** operation) {
-  if (!events || !operation) return E_POINTER;
+  if (!operation) return E_POINTER;
+  *operation = nullptr;
+  if (!events) return E_POINTER;
   AsynMarshalledCall call;
   call.value2 = reinterpret_cast<std::uintptr_t>(operation);
   return Marshal(kFrameCreateOperation, reinterpret_cast<std::uintptr_t>(events), call);
 }
 
 HRESULT KQCPAsynFrame_::CreateSocket(std::int32_t type, void* out, const AsynProxyInfo* proxy) {
+  // Both socket out pointers are interface pointers; a failure leaves them null.
+  if (out) *static_cast<IUnknown**>(out) = nullptr;
   if (HRESULT checked = CheckProxy(proxy); Failed(checked)) return checked;
   if (!out) return E_POINTER;
   AsynMarshalledCall call;
@@ -206,16 +209,17 @@ HRESULT KQCPAsynFrame_::DoCreateTcpSocket(IKQCPAsynTcpSocket** out, const AsynPr
     }
     socket = proxied;
   }
-  auto* wrapper = com::MakeObject<AsynTcpSocket>(socket.Get());
-  if (!wrapper) return E_FAIL;
+  auto* wrapper = com::MakeObject<AsynTcpSocket>(host, socket.Get());
+  if (!wrapper) return E_OUTOFMEMORY;
   *out = wrapper;
   return S_OK;
 }
 
 HRESULT KQCPAsynFrame_::DoCreateUdpSocket(IKQCPAsynUdpSocket** out, const AsynProxyInfo* proxy) {
   *out = nullptr;
+  IAsynIoHost* host = Host();
   com::ComPtr<IAsynUdpHost> udpHost;
-  if (Failed(Host()->QueryInterface(IID_IAsynUdpHost, udpHost.PutVoid())) || !udpHost) {
+  if (Failed(host->QueryInterface(IID_IAsynUdpHost, udpHost.PutVoid())) || !udpHost) {
     return E_FAIL;
   }
   com::ComPtr<IAsynHostUdpSocket> socket;
@@ -225,8 +229,8 @@ HRESULT KQCPAsynFrame_::DoCreateUdpSocket(IKQCPAsynUdpSocket** out, const AsynPr
                                             proxy->password, socket.Put())
             : udpHost->CreateUdpSocket(socket.Put());
   if (Failed(created) || !socket) return E_FAIL;
-  auto* wrapper = com::MakeObject<AsynUdpSocket>(socket.Get());
-  if (!wrapper) return E_FAIL;
+  auto* wrapper = com::MakeObject<AsynUdpSocket>(host, socket.Get());
+  if (!wrapper) return E_OUTOFMEMORY;
   *out = wrapper;
   return S_OK;
 }
@@ -235,7 +239,7 @@ HRESULT KQCPAsynFrame_::DoCreateOperation(IAsynIoOperationEvents* events,
                                           IKQCPAsynIoOperation** out) {
   *out = nullptr;
   auto* operation = com::MakeObject<AsynOperation>(events);
-  if (!operation) return E_FAIL;
+  if (!operation) return E_OUTOFMEMORY;
   com::ComPtr<IAsynHostOperation> hostOperation;
   if (Failed(Host()->CreateOperation(static_cast<IAsynIoOperationEvents*>(operation),
                                      hostOperation.Put())) ||
@@ -251,31 +255,44 @@ HRESULT KQCPAsynFrame_::DoCreateOperation(IAsynIoOperationEvents* events,
 HRESULT KQCPAsynFrame_::DoSetTimer(IAsynTimerEvents* sink, const std::uint32_t (&values)[3]) {
   IAsynIoHost* host = Host();
   if (!host) return E_FAIL;
-  auto wrapper = com::ComPtr<AsynTimerEvents>::Adopt(com::MakeObject<AsynTimerEvents>(sink));
-  if (!wrapper) return E_FAIL;
-  // The table keeps its own reference, so an entry never names a wrapper the host has let go.
-  const bool entered = timers_.emplace(sink, wrapper.Get()).second;
-  if (entered) wrapper->AddRef();
-  if (Failed(host->SetTimer(wrapper.Get(), values[0], values[1], values[2]))) {
-    if (entered) {
-      timers_.erase(sink);
-      wrapper->Release();
+  // Every timer of a sink goes to the host through the same wrapper, so that each one can be
+  // killed by its value and a repeated value can replace the live timer.
+  com::ComPtr<AsynTimerEvents> wrapper = FindTimer(sink);
+  if (!wrapper) {
+    wrapper = com::ComPtr<AsynTimerEvents>::Adopt(com::MakeObject<AsynTimerEvents>(sink));
+    if (!wrapper) return E_OUTOFMEMORY;
+    try {
+      VEXO::System::Thread::ScopedLock guard(timersLock_);
+      timers_[sink] = wrapper.Get();
+    } catch (...) {
+      return E_OUTOFMEMORY;
     }
-    return E_FAIL;
   }
-  return S_OK;
+  // A refused first timer drops the last reference below, and the wrapper leaves the table.
+  return Succeeded(host->SetTimer(wrapper.Get(), values[0], values[1], values[2])) ? S_OK : E_FAIL;
 }
 
 HRESULT KQCPAsynFrame_::DoKillTimer(IAsynTimerEvents* sink, const std::uint32_t* value) {
   IAsynIoHost* host = Host();
   if (!host) return E_FAIL;
-  auto entry = timers_.find(sink);
-  if (entry == timers_.end()) return E_FAIL;
-  auto wrapper = com::ComPtr<AsynTimerEvents>::Adopt(entry->second);
-  timers_.erase(entry);
+  com::ComPtr<AsynTimerEvents> wrapper = FindTimer(sink);
+  if (!wrapper) return E_FAIL;
+  // The entry stays while the host still holds the wrapper for another live timer.
   const HRESULT killed =
       value ? host->KillTimer(wrapper.Get(), *value) : host->KillTimers(wrapper.Get());
   return Succeeded(killed) ? S_OK : E_FAIL;
+}
+
+com::ComPtr<AsynTimerEvents> KQCPAsynFrame_::FindTimer(IAsynTimerEvents* sink) {
+  VEXO::System::Thread::ScopedLock guard(timersLock_);
+  auto entry = timers_.find(sink);
+  return entry == timers_.end() ? nullptr : com::ComPtr<AsynTimerEvents>(entry->second);
+}
+
+void KQCPAsynFrame_::ForgetTimer(IAsynTimerEvents* sink, AsynTimerEvents* wrapper) {
+  VEXO::System::Thread::ScopedLock guard(timersLock_);
+  auto entry = timers_.find(sink);
+  if (entry != timers_.end() && entry->second == wrapper) timers_.erase(entry);
 }
 
 }  // namespace Vantor::KQCP

@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <map>
 
+#include "base/critical_section.h"
 #include "base/singleton_holder.h"
+#include "com/com_ptr.h"
 #include "com/object.h"
 #include "kqcp/asyn_host.h"
 
@@ -62,6 +64,9 @@ class KQCPAsynFrame_ : public com::SingletonObject<IAsynIOFrame, IAsynMessageEve
   // True on the host's message thread (false without a host).
   bool OnMessageThread();
 
+  // Called by a timer wrapper as it goes: drops the sink's entry if it still names wrapper.
+  void ForgetTimer(IAsynTimerEvents* sink, AsynTimerEvents* wrapper);
+
  protected:
   KQCPAsynFrame_() = default;
   ~KQCPAsynFrame_() override;
@@ -78,11 +83,17 @@ class KQCPAsynFrame_ : public com::SingletonObject<IAsynIOFrame, IAsynMessageEve
   HRESULT DoCreateOperation(IAsynIoOperationEvents* events, IKQCPAsynIoOperation** out);
   HRESULT DoSetTimer(IAsynTimerEvents* sink, const std::uint32_t (&values)[3]);
   HRESULT DoKillTimer(IAsynTimerEvents* sink, const std::uint32_t* value);
+  // The sink's wrapper with a reference, or null.
+  com::ComPtr<AsynTimerEvents> FindTimer(IAsynTimerEvents* sink);
 
   IAsynIoHost* Host() const { return host_.load(std::memory_order_acquire); }
 
   std::atomic<IAsynIoHost*> host_{nullptr};
-  // Caller's sink -> the wrapper given to the host; touched on the message thread only.
+  // Caller's sink -> the one wrapper that the host holds for all of the sink's live timers. No
+  // reference: the entry goes when the host releases the wrapper, so a sink whose timers have
+  // all ended is let go. Guarded because a host may release a wrapper off its thread when it
+  // shuts down.
+  VEXO::System::Thread::CriticalSection timersLock_;
   std::map<IAsynTimerEvents*, AsynTimerEvents*> timers_;
 };
 

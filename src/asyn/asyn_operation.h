@@ -8,8 +8,10 @@
 
 namespace Vantor::KQCP {
 
+// The count is atomic: a caller's thread, the message thread and posted requests all hold
+// references.
 class AsynOperation
-    : public com::RefCounted<com::PlainObject, IKQCPAsynIoOperation, IAsynIoOperationEvents> {
+    : public com::RefCounted<com::AtomicPlainObject, IKQCPAsynIoOperation, IAsynIoOperationEvents> {
  public:
   explicit AsynOperation(IAsynIoOperationEvents* sink) : sink_(sink) {}
   ~AsynOperation() override;

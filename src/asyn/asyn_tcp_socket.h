@@ -1,6 +1,7 @@
 // A host TCP socket wrapped for plug-ins. Requests made on the host's message thread go to the
 // host socket at once; from any other thread they are posted to the wrapper as messages, and
-// the call returns the post's result. TCP operation 4 waits for its own message to run.
+// the call returns the post's result. TCP operation 4 and device operations 3 and 4 wait for
+// their own message to run and return the host's verdict.
 #pragma once
 
 #include <cstdint>
@@ -22,9 +23,10 @@ class AsynTcpSocket : public AsynDeviceSocket<IKQCPAsynTcpSocket, IAsynHostTcpSo
     kTcpOp4 = 12,
   };
 
-  explicit AsynTcpSocket(IAsynHostTcpSocket* hostSocket)
-      : AsynDeviceSocket(hostSocket, {kDeviceOp1, kDeviceOp2, kDeviceOp3, kDeviceOp4, kDeviceOp5}) {
-  }
+  AsynTcpSocket(IAsynIoHost* host, IAsynHostTcpSocket* hostSocket)
+      : AsynDeviceSocket(host, hostSocket,
+                         {kDeviceOp1, kDeviceOp2, kDeviceOp3, kDeviceOp4, kDeviceOp5}, kTcpOp1,
+                         kTcpOp4) {}
 
   HRESULT TcpOp1(IKQCPAsynIoOperation* operation, const char* host, std::uint16_t port,
                  AsynValue value) override;
@@ -33,9 +35,9 @@ class AsynTcpSocket : public AsynDeviceSocket<IKQCPAsynTcpSocket, IAsynHostTcpSo
   HRESULT TcpOp4(void* pointer) override;
   HRESULT TcpOp5(AsynValue) override { return S_OK; }
 
-  HRESULT OnMessage(std::int32_t type, std::uintptr_t value1, std::uintptr_t value2) override;
-  HRESULT OnMessageDiscarded(std::int32_t type, std::uintptr_t value1,
-                             std::uintptr_t value2) override;
+ protected:
+  HRESULT RunOwnMessage(std::int32_t type, std::uintptr_t value1, std::uintptr_t value2) override;
+  void DiscardPayload(std::int32_t type, std::uintptr_t value2) override;
 };
 
 }  // namespace Vantor::KQCP

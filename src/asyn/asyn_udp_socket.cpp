@@ -2,6 +2,7 @@
 #include "asyn/asyn_udp_socket.h"
 
 #include <memory>
+#include <new>
 
 namespace Vantor::KQCP {
 
@@ -20,27 +21,24 @@ HRESULT AsynUdpSocket::UdpOp1(std::uint32_t address, std::uint16_t port,
   if (!operation) return E_POINTER;
   if (OnMessageThread()) return hostSocket_->UdpOp1(address, port, HostOperationOf(operation));
   // The message owns the request once posted; OnMessage or OnMessageDiscarded frees it.
-  auto* request = new SendToRequest{address, port};
+  auto* request = new (std::nothrow) SendToRequest{address, port};
+  if (!request) return E_OUTOFMEMORY;
   const HRESULT posted = Post(kUdpOp1, reinterpret_cast<std::uintptr_t>(operation),
-                              reinterpret_cast<std::uintptr_t>(request));
+                              reinterpret_cast<std::uintptr_t>(request), operation);
   if (Failed(posted)) delete request;
   return posted;
 }
 
-HRESULT AsynUdpSocket::OnMessage(std::int32_t type, std::uintptr_t value1, std::uintptr_t value2) {
-  if (type == kUdpOp1) {
-    std::unique_ptr<SendToRequest> request(reinterpret_cast<SendToRequest*>(value2));
-    return Done(
-        hostSocket_->UdpOp1(request->address, request->port,
-                            HostOperationOf(reinterpret_cast<IKQCPAsynIoOperation*>(value1))));
-  }
-  return Done(RunDeviceMessage(type, value1));
+HRESULT AsynUdpSocket::RunOwnMessage(std::int32_t /*type*/, std::uintptr_t value1,
+                                     std::uintptr_t value2) {
+  std::unique_ptr<SendToRequest> request(reinterpret_cast<SendToRequest*>(value2));
+  if (!request) return E_POINTER;
+  return hostSocket_->UdpOp1(request->address, request->port,
+                             HostOperationOf(reinterpret_cast<IKQCPAsynIoOperation*>(value1)));
 }
 
-HRESULT AsynUdpSocket::OnMessageDiscarded(std::int32_t type, std::uintptr_t /*value1*/,
-                                          std::uintptr_t value2) {
+void AsynUdpSocket::DiscardPayload(std::int32_t type, std::uintptr_t value2) {
   if (type == kUdpOp1) delete reinterpret_cast<SendToRequest*>(value2);
-  return Done(S_OK);
 }
 
 }  // namespace Vantor::KQCP

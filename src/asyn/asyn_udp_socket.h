@@ -19,17 +19,18 @@ class AsynUdpSocket : public AsynDeviceSocket<IKQCPAsynUdpSocket, IAsynHostUdpSo
     kDeviceOp4 = 5,
   };
 
-  explicit AsynUdpSocket(IAsynHostUdpSocket* hostSocket)
-      : AsynDeviceSocket(hostSocket, {kDeviceOp1, kDeviceOp2, kDeviceOp3, kDeviceOp4, kDeviceOp5}) {
-  }
+  AsynUdpSocket(IAsynIoHost* host, IAsynHostUdpSocket* hostSocket)
+      : AsynDeviceSocket(host, hostSocket,
+                         {kDeviceOp1, kDeviceOp2, kDeviceOp3, kDeviceOp4, kDeviceOp5}, kUdpOp1,
+                         -1) {}
 
   HRESULT UdpOp1(std::uint32_t address, std::uint16_t port,
                  IKQCPAsynIoOperation* operation) override;
   HRESULT UdpOp2(AsynValue, AsynValue) override { return E_NOTIMPL; }
 
-  HRESULT OnMessage(std::int32_t type, std::uintptr_t value1, std::uintptr_t value2) override;
-  HRESULT OnMessageDiscarded(std::int32_t type, std::uintptr_t value1,
-                             std::uintptr_t value2) override;
+ protected:
+  HRESULT RunOwnMessage(std::int32_t type, std::uintptr_t value1, std::uintptr_t value2) override;
+  void DiscardPayload(std::int32_t type, std::uintptr_t value2) override;
 };
 
 }  // namespace Vantor::KQCP

@@ -4,7 +4,10 @@
 
 #include <atomic>
 #include <cstring>
+#include <functional>
+#include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "asyn/asyn_frame.h"
@@ -151,16 +154,155 @@ TEST_F(FrameTest, CreationFromAnotherThreadGivesASocketOrFailureWithNull) {
   EXPECT_EQ(operation, nullptr);
 }
 
-TEST_F(FrameTest, TimersFromAnotherThreadReportSuccessEvenWhenRefused) {
+TEST_F(FrameTest, FailedCreationsClearTheOutPointer) {
+  const AsynProxyInfo otherKind = Proxy(2, "server", 6);
+  struct Case {
+    const char* name;
+    std::function<void(TestHost&)> arrange;
+    std::function<HRESULT(IUnknown**)> create;
+    HRESULT expected;
+  } cases[] = {
+      {"operation without events", [](TestHost&) {},
+       [&](IUnknown** out) {
+         return frame_->CreateOperation(nullptr, reinterpret_cast<IKQCPAsynIoOperation**>(out));
+       },
+       E_POINTER},
+      {"proxy of another kind", [](TestHost&) {},
+       [&](IUnknown** out) {
+         return frame_->CreateTcpSocket(reinterpret_cast<IKQCPAsynTcpSocket**>(out), &otherKind);
+       },
+       E_UNEXPECTED},
+      {"post refused", [](TestHost& host) { host.refusePosts = true; },
+       [&](IUnknown** out) {
+         return frame_->CreateUdpSocket(reinterpret_cast<IKQCPAsynUdpSocket**>(out), nullptr);
+       },
+       E_FAIL},
+      {"message discarded", [](TestHost& host) { host.discardPosts = true; },
+       [&](IUnknown** out) {
+         return frame_->CreateOperation(EventSink(), reinterpret_cast<IKQCPAsynIoOperation**>(out));
+       },
+       E_FAIL},
+      {"host refuses", [](TestHost& host) { host.refuseCreation = true; },
+       [&](IUnknown** out) {
+         return frame_->CreateTcpSocket(reinterpret_cast<IKQCPAsynTcpSocket**>(out), nullptr);
+       },
+       E_FAIL},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto host = com::ComPtr<TestHost>::Adopt(com::MakeObject<TestHost>());
+    ASSERT_EQ(frame_->Attach(host.Get()), S_OK);
+    c.arrange(*host.Get());
+    IUnknown* out = TimerSink();  // anything but null
+    EXPECT_EQ(c.create(&out), c.expected);
+    EXPECT_EQ(out, nullptr);
+  }
+  ASSERT_EQ(frame_->Attach(nullptr), E_FAIL);
+  IUnknown* out = TimerSink();
+  EXPECT_EQ(frame_->CreateOperation(EventSink(), reinterpret_cast<IKQCPAsynIoOperation**>(&out)),
+            E_FAIL);
+  EXPECT_EQ(out, nullptr);
+}
+
+// A sink that records the ids it was called with; it can re-arm its own one-shot from OnTimer.
+class TimerLog : public com::RefCounted<com::ComponentObject, IAsynTimerEvents> {
+ public:
+  HRESULT OnTimer(std::uint32_t id) override {
+    std::lock_guard<std::mutex> guard(mutex_);
+    ids_.push_back(id);
+    if (rearm > 0) {
+      --rearm;
+      return AsynFrameHolder::Instance()->SetTimer(this, 10, id, 0);
+    }
+    return S_OK;
+  }
+  std::vector<std::uint32_t> Take() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return std::exchange(ids_, {});
+  }
+  int rearm = 0;  // message thread only
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::uint32_t> ids_;
+};
+
+TEST_F(FrameTest, TwoRepeatingTimersOnOneSinkAreKilledOneByOneThenTogether) {
+  auto log = com::ComPtr<TimerLog>::Adopt(com::MakeObject<TimerLog>());
+  const auto unheld = log->ReferenceCount();
+  // This test's thread is not the message thread: every call is marshalled.
+  ASSERT_EQ(frame_->SetTimer(log.Get(), 10, 1, 1), S_OK);
+  ASSERT_EQ(frame_->SetTimer(log.Get(), 10, 2, 1), S_OK);
+  auto sets = host_->journal.Calls("SetTimer");
+  ASSERT_EQ(sets.size(), 2u);
+  EXPECT_EQ(sets[0].values[0], sets[1].values[0]);  // one wrapper names the sink to the host
+  EXPECT_EQ(host_->Tick(), 2);
+  EXPECT_EQ(log->Take(), (std::vector<std::uint32_t>{1, 2}));
+
+  EXPECT_EQ(frame_->KillTimer(log.Get(), 2), S_OK);
+  host_->Tick();
+  EXPECT_EQ(log->Take(), (std::vector<std::uint32_t>{1}));
+  EXPECT_EQ(frame_->KillTimer(log.Get(), 2), E_FAIL);  // the host no longer has it
+
+  EXPECT_EQ(frame_->KillTimer(log.Get(), 1), S_OK);
+  EXPECT_EQ(host_->Tick(), 0);
+  EXPECT_EQ(log->ReferenceCount(), unheld);  // no live timer, no reference
+  const auto killsSeen = host_->journal.Count("KillTimer");
+  EXPECT_EQ(frame_->KillTimer(log.Get(), 1), E_FAIL);
+  EXPECT_EQ(host_->journal.Count("KillTimer"), killsSeen);  // not asked: the sink has no entry
+
+  ASSERT_EQ(frame_->SetTimer(log.Get(), 10, 3, 1), S_OK);
+  ASSERT_EQ(frame_->SetTimer(log.Get(), 10, 4, 1), S_OK);
+  EXPECT_EQ(frame_->KillTimers(log.Get()), S_OK);
+  EXPECT_EQ(host_->Tick(), 0);
+  EXPECT_TRUE(log->Take().empty());
+  EXPECT_EQ(log->ReferenceCount(), unheld);
+  EXPECT_EQ(frame_->KillTimers(log.Get()), E_FAIL);
+}
+
+TEST_F(FrameTest, OneShotReArmedFromItsOwnTickCanBeKilledAndAFiredOneLetsTheSinkGo) {
+  auto log = com::ComPtr<TimerLog>::Adopt(com::MakeObject<TimerLog>());
+  const auto unheld = log->ReferenceCount();
+  ASSERT_EQ(frame_->SetTimer(log.Get(), 10, 5, 0), S_OK);
+  host_->RunOnMessageThread([&] { log->rearm = 3; });
+  EXPECT_EQ(host_->Tick(), 1);
+  EXPECT_EQ(host_->Tick(), 1);
+  EXPECT_EQ(host_->LiveTimers(), 1u);  // re-armed inside OnTimer
+  EXPECT_EQ(frame_->KillTimer(log.Get(), 5), S_OK);
+  EXPECT_EQ(host_->Tick(), 0);
+  EXPECT_EQ(log->Take(), (std::vector<std::uint32_t>{5, 5}));
+  EXPECT_EQ(log->ReferenceCount(), unheld);
+
+  // A one-shot that has fired holds nothing, and there is nothing left to kill.
+  host_->RunOnMessageThread([&] { log->rearm = 0; });
+  ASSERT_EQ(frame_->SetTimer(log.Get(), 10, 6, 0), S_OK);
+  EXPECT_EQ(host_->Tick(), 1);
+  EXPECT_EQ(log->ReferenceCount(), unheld);
+  EXPECT_EQ(frame_->KillTimers(log.Get()), E_FAIL);
+}
+
+TEST_F(FrameTest, RefusedTimerCallsFailOnEveryThread) {
+  // Each call is made from this thread (marshalled) and from the message thread (direct).
+  auto both = [&](const std::function<HRESULT()>& call) {
+    HRESULT direct = S_OK;
+    host_->RunOnMessageThread([&] { direct = call(); });
+    return std::pair{call(), direct};
+  };
   host_->refuseTimers = true;
-  EXPECT_EQ(frame_->SetTimer(TimerSink(), 100, 1, 0), S_OK);
-  HRESULT direct = S_OK;
-  host_->RunOnMessageThread([&] { direct = frame_->SetTimer(TimerSink(), 100, 1, 0); });
-  EXPECT_EQ(direct, E_FAIL);
+  EXPECT_EQ(both([&] { return frame_->SetTimer(TimerSink(), 100, 1, 0); }),
+            std::pair(E_FAIL, E_FAIL));
   // A refused timer left no entry behind.
-  host_->RunOnMessageThread([&] { direct = frame_->KillTimer(TimerSink(), 1); });
-  EXPECT_EQ(direct, E_FAIL);
+  EXPECT_EQ(both([&] { return frame_->KillTimer(TimerSink(), 1); }), std::pair(E_FAIL, E_FAIL));
   EXPECT_EQ(host_->journal.Count("KillTimer"), 0u);
+
+  host_->refuseTimers = false;
+  ASSERT_EQ(frame_->SetTimer(TimerSink(), 100, 1, 1), S_OK);
+  host_->refuseTimers = true;
+  EXPECT_EQ(both([&] { return frame_->KillTimer(TimerSink(), 1); }), std::pair(E_FAIL, E_FAIL));
+  EXPECT_EQ(both([&] { return frame_->KillTimers(TimerSink()); }), std::pair(E_FAIL, E_FAIL));
+  EXPECT_EQ(host_->journal.Count("KillTimers"), 2u);
+  host_->refuseTimers = false;
+  EXPECT_EQ(frame_->KillTimers(TimerSink()), S_OK);
 }
 
 TEST_F(FrameTest, KillNamesTheWrapperGivenAtSetAndFiringReachesTheSink) {
@@ -169,9 +311,9 @@ TEST_F(FrameTest, KillNamesTheWrapperGivenAtSetAndFiringReachesTheSink) {
   ASSERT_EQ(set.size(), 1u);
   EXPECT_NE(set[0].values[0], reinterpret_cast<std::uintptr_t>(TimerSink()));
   EXPECT_EQ(set[0].values[1], 50u);
-  host_->FireLastTimer(99);
+  host_->Tick();
   EXPECT_EQ(sink_->timers, 1);
-  EXPECT_EQ(sink_->lastTimerValue, 99u);
+  EXPECT_EQ(sink_->lastTimerValue, 7u);
 
   HRESULT killed = E_FAIL, again = S_OK;
   host_->RunOnMessageThread([&] {

@@ -2,10 +2,13 @@
 // from other threads, the synchronous TCP operation 4, and discarded messages.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <future>
 #include <thread>
 
 #include "asyn/asyn_frame.h"
+#include "asyn/asyn_operation.h"
+#include "asyn/asyn_tcp_socket.h"
 #include "test_host.h"
 
 namespace kqcp_test {
@@ -164,6 +167,114 @@ TEST_F(SocketTest, PostedUdpRequestsEachCarryTheirOwnAddress) {
     EXPECT_EQ(calls[i].values[2], HostOp());
   }
   EXPECT_EQ(udp_->UdpOp2(1, 2), E_NOTIMPL);
+}
+
+TEST_F(SocketTest, OperationReleasedRightAfterEachKindOfRequestStaysUntilTheRequestRan) {
+  struct Case {
+    const char* name;
+    const char* hostCall;
+    std::function<HRESULT(IKQCPAsynIoOperation*)> request;
+  } cases[] = {
+      {"tcp device 1", "device1", [&](IKQCPAsynIoOperation* op) { return tcp_->DeviceOp1(op); }},
+      {"tcp device 2", "device2", [&](IKQCPAsynIoOperation* op) { return tcp_->DeviceOp2(op); }},
+      {"tcp connect", "tcp1",
+       [&](IKQCPAsynIoOperation* op) { return tcp_->TcpOp1(op, "peer", 7, 0); }},
+      {"udp device 1", "udp-device1",
+       [&](IKQCPAsynIoOperation* op) { return udp_->DeviceOp1(op); }},
+      {"udp send", "udp1", [&](IKQCPAsynIoOperation* op) { return udp_->UdpOp1(1, 2, op); }},
+      {"receive, then close", "device5",
+       [&](IKQCPAsynIoOperation* op) {
+         const HRESULT received = tcp_->DeviceOp1(op);
+         return Failed(received) ? received : tcp_->DeviceOp5();
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto events = com::ComPtr<NullEvents>::Adopt(com::MakeObject<NullEvents>());
+    const auto unheld = events->ReferenceCount();
+    IKQCPAsynIoOperation* operation = nullptr;
+    ASSERT_EQ(frame_->CreateOperation(events.Get(), &operation), S_OK);
+    auto release = BlockMessageThread();
+    EXPECT_EQ(c.request(operation), S_OK);
+    operation->Release();  // the caller lets go while its request is still queued
+    EXPECT_GT(events->ReferenceCount(), unheld);
+    release.set_value();
+    Drain();  // the sanitizer build reports a request that reached a freed operation
+    EXPECT_EQ(host_->journal.Count(c.hostCall), 1u);
+    EXPECT_EQ(events->ReferenceCount(), unheld);  // and the operation is gone once it ran
+    tcp_.Reset();
+    ASSERT_EQ(frame_->CreateTcpSocket(tcp_.Put(), nullptr), S_OK);
+    host_->journal.Clear();
+  }
+}
+
+TEST_F(SocketTest, RequestsWithoutAnEventReturnTheHostsVerdictFromAnotherThread) {
+  struct Case {
+    const char* name;
+    const char* hostCall;
+    HRESULT (IKQCPAsynIoDevice::*call)(IKQCPAsynIoOperation*);
+    bool udp;
+  } cases[] = {
+      {"tcp device 3", "device3", &IKQCPAsynIoDevice::DeviceOp3, false},
+      {"tcp device 4", "device4", &IKQCPAsynIoDevice::DeviceOp4, false},
+      {"udp device 3", "udp-device3", &IKQCPAsynIoDevice::DeviceOp3, true},
+      {"udp device 4", "udp-device4", &IKQCPAsynIoDevice::DeviceOp4, true},
+  };
+  const HRESULT kInUse = static_cast<HRESULT>(0x80072740u);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    IKQCPAsynIoDevice* device = c.udp ? static_cast<IKQCPAsynIoDevice*>(udp_.Get()) : tcp_.Get();
+    for (HRESULT answer : {S_OK, S_FALSE, kInUse}) {
+      host_->deviceAnswer = answer;
+      IKQCPAsynIoOperation* operation = nullptr;
+      ASSERT_EQ(frame_->CreateOperation(events_.Get(), &operation), S_OK);
+      const auto before = host_->journal.Count(c.hostCall);
+      EXPECT_EQ((device->*c.call)(operation), answer);
+      // The host has run it before the call returned, so releasing at once is safe.
+      EXPECT_EQ(host_->journal.Count(c.hostCall), before + 1);
+      operation->Release();
+    }
+    host_->discardPosts = true;
+    EXPECT_EQ((device->*c.call)(operation_.Get()), E_FAIL);
+    host_->discardPosts = false;
+    host_->refusePosts = true;
+    EXPECT_EQ((device->*c.call)(operation_.Get()), E_FAIL);
+    host_->refusePosts = false;
+  }
+}
+
+TEST_F(SocketTest, OperationReferencesFromTwoThreadsAtOnceBalance) {
+  auto* operation = static_cast<AsynOperation*>(operation_.Get());
+  constexpr int kRounds = 200000;
+  auto churn = [&] {
+    for (int i = 0; i < kRounds; ++i) {
+      operation->AddRef();
+      operation->Release();
+    }
+  };
+  std::thread other(churn);
+  churn();
+  other.join();
+  EXPECT_EQ(operation->ReferenceCount(), 1);
+}
+
+TEST_F(SocketTest, ASocketUnregistersWithTheHostItRegisteredWith) {
+  auto second = com::ComPtr<TestHost>::Adopt(com::MakeObject<TestHost>());
+  ASSERT_EQ(frame_->Attach(second.Get()), S_OK);
+  const auto registered = host_->journal.Calls("RegisterEvents");
+  ASSERT_FALSE(registered.empty());
+  // Its requests still go to the host whose socket it wraps.
+  EXPECT_EQ(tcp_->DeviceOp5(), S_OK);
+  Drain();
+  EXPECT_EQ(host_->journal.Count("device5"), 1u);
+  EXPECT_EQ(second->journal.Count("Post"), 0u);
+  const auto tcpEvents = reinterpret_cast<std::uintptr_t>(
+      static_cast<IAsynMessageEvents*>(static_cast<AsynTcpSocket*>(tcp_.Get())));
+  tcp_.Reset();
+  auto unregistered = host_->journal.Calls("UnregisterEvents");
+  ASSERT_EQ(unregistered.size(), 1u);
+  EXPECT_EQ(unregistered[0].values[0], tcpEvents);
+  EXPECT_EQ(second->journal.Count("UnregisterEvents"), 0u);
 }
 
 TEST_F(SocketTest, WrappersAnswerOnlyTheirOwnIdentifiersAndUnregisterWhenReleased) {

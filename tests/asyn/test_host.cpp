@@ -1,13 +1,20 @@
 // The test host's message thread, objects and journal.
 #include "test_host.h"
 
+#include <algorithm>
 #include <future>
+#include <iterator>
 
 namespace kqcp_test {
 
 void CallJournal::Add(HostCall call) {
   std::lock_guard<std::mutex> guard(mutex_);
   calls_.push_back(std::move(call));
+}
+
+void CallJournal::Clear() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  calls_.clear();
 }
 
 std::vector<HostCall> CallJournal::Calls(const std::string& what) {
@@ -37,6 +44,11 @@ HRESULT HostTcpSocket::Record(const std::string& what, IAsynHostOperation* op) {
   return S_OK;
 }
 
+HRESULT HostTcpSocket::Answer(const std::string& what, IAsynHostOperation* op) {
+  Record(what, op);
+  return host_.deviceAnswer.load();
+}
+
 HRESULT HostTcpSocket::TcpOp1(IAsynHostOperation* op, std::int32_t length, const char* text,
                               std::uint16_t port, AsynValue value) {
   host_.journal.Add(
@@ -57,6 +69,11 @@ HRESULT HostUdpSocket::Record(const std::string& what, IAsynHostOperation* op) {
   host_.journal.Add(
       {what, {reinterpret_cast<std::uintptr_t>(op)}, {}, host_.IsMessageThread() == 0});
   return S_OK;
+}
+
+HRESULT HostUdpSocket::Answer(const std::string& what, IAsynHostOperation* op) {
+  Record(what, op);
+  return host_.deviceAnswer.load();
 }
 
 HRESULT HostUdpSocket::UdpOp1(std::uint32_t address, std::uint16_t port, IAsynHostOperation* op) {
@@ -116,30 +133,72 @@ void TestHost::RunOnMessageThread(const std::function<void()>& fn) {
   done.get_future().wait();
 }
 
-void TestHost::FireLastTimer(std::uint32_t value) {
+int TestHost::Tick() {
+  int ticked = 0;
   RunOnMessageThread([&] {
-    if (lastTimer) lastTimer->OnTimer(value);
+    std::vector<LiveTimer> due;
+    {
+      std::lock_guard<std::mutex> guard(timersMutex_);
+      due = timers_;
+    }
+    for (const auto& timer : due) {
+      {
+        // A timer killed by an earlier tick's sink does not tick.
+        std::lock_guard<std::mutex> guard(timersMutex_);
+        if (std::none_of(timers_.begin(), timers_.end(),
+                         [&](const LiveTimer& t) { return t.serial == timer.serial; })) {
+          continue;
+        }
+      }
+      timer.sink->OnTimer(timer.id);
+      ++ticked;
+      if (!timer.repeat) {
+        RemoveTimers([&](const LiveTimer& t) { return t.serial == timer.serial; });
+      }
+    }
   });
+  return ticked;
+}
+
+std::size_t TestHost::LiveTimers() {
+  std::lock_guard<std::mutex> guard(timersMutex_);
+  return timers_.size();
+}
+
+std::size_t TestHost::RemoveTimers(const std::function<bool(const LiveTimer&)>& match) {
+  std::vector<LiveTimer> removed;
+  {
+    std::lock_guard<std::mutex> guard(timersMutex_);
+    auto keep = std::stable_partition(timers_.begin(), timers_.end(),
+                                      [&](const LiveTimer& t) { return !match(t); });
+    removed.assign(std::make_move_iterator(keep), std::make_move_iterator(timers_.end()));
+    timers_.erase(keep, timers_.end());
+  }
+  return removed.size();
 }
 
 HRESULT TestHost::SetTimer(IAsynTimerEvents* sink, std::uint32_t a, std::uint32_t b,
                            std::uint32_t c) {
   journal.Add({"SetTimer", {reinterpret_cast<std::uintptr_t>(sink), a, b, c}, {}, OnThread()});
   if (refuseTimers) return E_FAIL;
-  lastTimer = com::ComPtr<IAsynTimerEvents>(sink);
+  RemoveTimers([&](const LiveTimer& t) { return t.sink.Get() == sink && t.id == b; });
+  std::lock_guard<std::mutex> guard(timersMutex_);
+  timers_.push_back({com::ComPtr<IAsynTimerEvents>(sink), b, c != 0, nextSerial_++});
   return S_OK;
 }
 
 HRESULT TestHost::KillTimer(IAsynTimerEvents* sink, std::uint32_t value) {
   journal.Add({"KillTimer", {reinterpret_cast<std::uintptr_t>(sink), value}, {}, OnThread()});
-  if (lastTimer.Get() == sink) lastTimer.Reset();
-  return S_OK;
+  if (refuseTimers) return E_FAIL;
+  return RemoveTimers([&](const LiveTimer& t) { return t.sink.Get() == sink && t.id == value; })
+             ? S_OK
+             : E_FAIL;
 }
 
 HRESULT TestHost::KillTimers(IAsynTimerEvents* sink) {
   journal.Add({"KillTimers", {reinterpret_cast<std::uintptr_t>(sink)}, {}, OnThread()});
-  if (lastTimer.Get() == sink) lastTimer.Reset();
-  return S_OK;
+  if (refuseTimers) return E_FAIL;
+  return RemoveTimers([&](const LiveTimer& t) { return t.sink.Get() == sink; }) ? S_OK : E_FAIL;
 }
 
 HRESULT TestHost::RegisterEvents(IAsynMessageEvents* target) {

@@ -35,6 +35,7 @@ class CallJournal {
   void Add(HostCall call);
   std::vector<HostCall> Calls(const std::string& what);
   std::size_t Count(const std::string& what) { return Calls(what).size(); }
+  void Clear();
 
  private:
   std::mutex mutex_;
@@ -77,8 +78,8 @@ class HostTcpSocket : public com::RefCounted<com::ComponentObject, IAsynHostTcpS
   explicit HostTcpSocket(TestHost& host) : host_(host) {}
   HRESULT DeviceOp1(IAsynHostOperation* op) override { return Record("device1", op); }
   HRESULT DeviceOp2(IAsynHostOperation* op) override { return Record("device2", op); }
-  HRESULT DeviceOp3(IAsynHostOperation* op) override { return Record("device3", op); }
-  HRESULT DeviceOp4(IAsynHostOperation* op) override { return Record("device4", op); }
+  HRESULT DeviceOp3(IAsynHostOperation* op) override { return Answer("device3", op); }
+  HRESULT DeviceOp4(IAsynHostOperation* op) override { return Answer("device4", op); }
   HRESULT DeviceOp5() override { return Record("device5", nullptr); }
   HRESULT TcpOp1(IAsynHostOperation* op, std::int32_t length, const char* text, std::uint16_t port,
                  AsynValue value) override;
@@ -89,6 +90,7 @@ class HostTcpSocket : public com::RefCounted<com::ComponentObject, IAsynHostTcpS
 
  private:
   HRESULT Record(const std::string& what, IAsynHostOperation* op);
+  HRESULT Answer(const std::string& what, IAsynHostOperation* op);
   TestHost& host_;
 };
 
@@ -97,14 +99,15 @@ class HostUdpSocket : public com::RefCounted<com::ComponentObject, IAsynHostUdpS
   explicit HostUdpSocket(TestHost& host) : host_(host) {}
   HRESULT DeviceOp1(IAsynHostOperation* op) override { return Record("udp-device1", op); }
   HRESULT DeviceOp2(IAsynHostOperation* op) override { return Record("udp-device2", op); }
-  HRESULT DeviceOp3(IAsynHostOperation* op) override { return Record("udp-device3", op); }
-  HRESULT DeviceOp4(IAsynHostOperation* op) override { return Record("udp-device4", op); }
+  HRESULT DeviceOp3(IAsynHostOperation* op) override { return Answer("udp-device3", op); }
+  HRESULT DeviceOp4(IAsynHostOperation* op) override { return Answer("udp-device4", op); }
   HRESULT DeviceOp5() override { return Record("udp-device5", nullptr); }
   HRESULT UdpOp1(std::uint32_t address, std::uint16_t port, IAsynHostOperation* op) override;
   HRESULT UdpOp2(AsynValue, AsynValue) override { return E_NOTIMPL; }
 
  private:
   HRESULT Record(const std::string& what, IAsynHostOperation* op);
+  HRESULT Answer(const std::string& what, IAsynHostOperation* op);
   TestHost& host_;
 };
 
@@ -143,8 +146,10 @@ class TestHost : public com::RefCounted<com::ComponentObject, IAsynIoHost, IAsyn
   void RunOnMessageThread(const std::function<void()>& fn);
   // Queues fn on the message thread without waiting.
   void Enqueue(std::function<void()> fn);
-  // Fires the timer whose wrapper the host holds for the last SetTimer, on the message thread.
-  void FireLastTimer(std::uint32_t value);
+  // One tick of every live timer, on the message thread: each sink's OnTimer gets its timer's
+  // id, and a one-shot timer ends after its tick. Returns how many timers ticked.
+  int Tick();
+  std::size_t LiveTimers();
 
   CallJournal journal;
   std::atomic<bool> refuseCreation{false};
@@ -152,12 +157,27 @@ class TestHost : public com::RefCounted<com::ComponentObject, IAsynIoHost, IAsyn
   std::atomic<bool> refusePosts{false};
   std::atomic<bool> discardPosts{false};
   std::atomic<HRESULT> tcpOp4Answer{S_OK};
+  // What device operations 3 and 4 of every socket answer.
+  std::atomic<HRESULT> deviceAnswer{S_OK};
   std::vector<com::ComPtr<HostOperation>> operations;  // message thread only
-  com::ComPtr<IAsynTimerEvents> lastTimer;             // message thread only
 
  private:
   bool OnThread() const { return std::this_thread::get_id() == threadId_; }
   void Loop();
+
+  // A timer as SetTimer(sink, interval, id, repeat) made it; an id set again replaces it.
+  struct LiveTimer {
+    com::ComPtr<IAsynTimerEvents> sink;
+    std::uint32_t id;
+    bool repeat;
+    std::uint64_t serial;
+  };
+  // Removes the matching timers; their references are dropped after the lock is left.
+  std::size_t RemoveTimers(const std::function<bool(const LiveTimer&)>& match);
+
+  std::mutex timersMutex_;
+  std::vector<LiveTimer> timers_;
+  std::uint64_t nextSerial_ = 0;
 
   std::mutex mutex_;
   std::condition_variable wake_;
