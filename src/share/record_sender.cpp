@@ -5,17 +5,12 @@
 
 namespace Vantor::KQCP {
 
-RecordSender::Route RecordSender::Resolve(const std::string& name) {
-  auto it = queues_.find(name);
-  if (it != queues_.end()) {
-    if (it->second->IsAlive()) return it->second;
-    queues_.erase(it);  // its owner is gone, or made the name afresh
-  }
-  auto queue = std::make_shared<SharePackageDataQueue>();
-  if (!queue->Open(name, false)) return nullptr;
-  // Records still bound to an evicted queue keep it alive through their routes.
-  if (queues_.size() >= kMaxCachedQueues) queues_.erase(queues_.begin());
-  return queues_.emplace(name, std::move(queue)).first->second;
+RecordSender::Outcome RecordSender::DeliverNow(SharePackageDataQueue& queue, const Push& push) {
+  const int locked = queue.LockFor(kLockBoundMs);
+  if (locked != 0) return locked > 0 ? Outcome::kFull : Outcome::kGone;
+  const Outcome outcome = push(queue);
+  queue.Unlock();
+  return outcome;
 }
 
 RecordSender::Outcome RecordSender::PushRecord(SharePackageDataQueue& queue,

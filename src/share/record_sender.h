@@ -16,6 +16,7 @@
 #include <unordered_map>
 
 #include "share/package_record.h"
+#include "share/queue_cache.h"
 #include "share/share_package_data_queue.h"
 
 namespace Vantor::KQCP {
@@ -29,10 +30,9 @@ class RecordSender {
   // and how long a receiver that held it that long is left alone before the next attempt.
   static constexpr std::uint32_t kLockBoundMs = 5;
   static constexpr std::chrono::milliseconds kStalledPause{50};
-  static constexpr std::size_t kMaxCachedQueues = 64;
 
   enum class Outcome { kDelivered, kGone, kFull, kUnstorable };
-  using Route = std::shared_ptr<SharePackageDataQueue>;
+  using Route = QueueCache::Route;
 
   // Builds the record and pushes it into the queue it is given, which the sender has locked;
   // PushRecord does the usual work.
@@ -45,7 +45,9 @@ class RecordSender {
   explicit RecordSender(Settled settled) : settled_(std::move(settled)) {}
 
   // The live queue of that name, opened when needed; null when nobody holds the name.
-  Route Resolve(const std::string& queueName);
+  Route Resolve(const std::string& queueName) { return queues_.Resolve(queueName); }
+  // Locks the queue (for kLockBoundMs at most) and pushes: kFull also when it stayed locked.
+  static Outcome DeliverNow(SharePackageDataQueue& queue, const Push& push);
   // Queues a delivery behind earlier ones to the same queue, bound to route (or, when null, to
   // the queue live now).
   void Add(std::string queueName, Route route, std::uint32_t bytes, Push push);
@@ -74,7 +76,7 @@ class RecordSender {
   Settled settled_;
   std::unordered_map<std::string, Lane> lanes_;
   std::size_t pending_ = 0;
-  std::unordered_map<std::string, Route> queues_;
+  QueueCache queues_;
 };
 
 }  // namespace Vantor::KQCP

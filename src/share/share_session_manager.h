@@ -20,6 +20,7 @@
 #include "os/thread.h"
 #include "share/kernel_objects.h"
 #include "share/package_record.h"
+#include "share/queue_cache.h"
 #include "share/record_sender.h"
 #include "share/share_backlog.h"
 #include "share/share_map_memory.h"
@@ -115,6 +116,11 @@ class ShareSessionManager_
   // Reserves the receiver's room for a post, or says why not.
   HRESULT Admit(const std::string& queue, std::uint64_t bytes);
   void Settle(const std::string& queue, std::uint32_t bytes, RecordSender::Outcome outcome);
+  // Delivers from the caller's thread straight into the receiver's queue, saving the hand-off
+  // to the manager's thread; false when the record must go the thread's way.
+  bool DeliverDirectly(const std::string& queue, std::uint32_t bytes, RecordSender::Route route,
+                       const RecordSender::Push& push);
+  RecordSender::Push OperationPush(const com::ComPtr<ShareSessionOperation>& operation);
 
   // Background thread.
   std::uint32_t Run();
@@ -168,6 +174,9 @@ class ShareSessionManager_
   VEXO::System::Thread::CriticalSection sessionsLock_;
   std::map<std::string, com::ComPtr<ServiceShareSession>> serviceSessions_;
   std::map<std::string, com::ComPtr<ClientShareSession>> proxySessions_;
+  // Receiver queues for deliveries from callers' threads, one delivery at a time.
+  VEXO::System::Thread::CriticalSection directLock_;
+  QueueCache directQueues_;
   ShareBacklog backlog_{kShareBacklogRecords, kShareBacklogBytes, kShareBacklogRecords / 2};
   Counters counters_;
   // Used by the background thread only.

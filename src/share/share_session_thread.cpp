@@ -133,25 +133,27 @@ void ShareSessionManager_::TakeOperations() {
   for (const auto& outgoing : taken) QueueOperation(outgoing);
 }
 
+RecordSender::Push ShareSessionManager_::OperationPush(
+    const com::ComPtr<ShareSessionOperation>& operation) {
+  return [this, operation](SharePackageDataQueue& queue) {
+    PackageRecord record;
+    record.target = operation->Target();
+    record.sender = ownName_;
+    record.session = operation->Session();
+    record.label = kShareOperationLabel + operation->Name();
+    // Written straight from the operation's allocation, under its lock.
+    return operation->WithPayload([&](const std::uint8_t* payload, std::int32_t length) {
+      record.payload = payload;
+      record.payloadLength = length;
+      return RecordSender::PushRecord(queue, record);
+    });
+  };
+}
+
 void ShareSessionManager_::QueueOperation(const OutgoingOperation& outgoing) {
-  const auto& operation = outgoing.operation;
-  const std::string target = operation->Target();
   // A reply goes to the very process whose request it answers.
-  sender_.Add(
-      outgoing.queue, operation->Route(), outgoing.bytes,
-      [this, operation, target](SharePackageDataQueue& queue) {
-        PackageRecord record;
-        record.target = target;
-        record.sender = ownName_;
-        record.session = operation->Session();
-        record.label = kShareOperationLabel + operation->Name();
-        // Written straight from the operation's allocation, under its lock.
-        return operation->WithPayload([&](const std::uint8_t* payload, std::int32_t length) {
-          record.payload = payload;
-          record.payloadLength = length;
-          return RecordSender::PushRecord(queue, record);
-        });
-      });
+  sender_.Add(outgoing.queue, outgoing.operation->Route(), outgoing.bytes,
+              OperationPush(outgoing.operation));
 }
 
 ShareSessionManager_::Received ShareSessionManager_::ReceiveBatch() {

@@ -1,0 +1,19 @@
+// The cache of receiver queues.
+#include "share/queue_cache.h"
+
+namespace Vantor::KQCP {
+
+QueueCache::Route QueueCache::Resolve(const std::string& name) {
+  auto it = queues_.find(name);
+  if (it != queues_.end()) {
+    if (it->second->IsAlive()) return it->second;
+    queues_.erase(it);  // its owner is gone, or made the name afresh
+  }
+  auto queue = std::make_shared<SharePackageDataQueue>();
+  if (!queue->Open(name, false)) return nullptr;
+  // Whoever still holds an evicted queue (a waiting record, a request) keeps it mapped.
+  if (queues_.size() >= kMaxCachedQueues) queues_.erase(queues_.begin());
+  return queues_.emplace(name, std::move(queue)).first->second;
+}
+
+}  // namespace Vantor::KQCP
