@@ -20,15 +20,16 @@ CountingSemaphore::CountingSemaphore(SemaphoreState* state, bool shared,
 void CountingSemaphore::InitState(SemaphoreState* state, std::uint32_t initial,
                                   std::uint32_t maximum) {
   state->count.store(initial);
-  state->maximum = maximum;
+  state->maximum.store(maximum, std::memory_order_relaxed);
   state->waiters.store(0);
   state->reserved = 0;
 }
 
 bool CountingSemaphore::Release(std::uint32_t count, std::uint32_t* previous) {
   std::uint32_t current = state_->count.load();
+  const std::uint32_t maximum = state_->maximum.load(std::memory_order_relaxed);
   do {
-    if (count == 0 || count > state_->maximum || current > state_->maximum - count) return false;
+    if (count == 0 || count > maximum || current > maximum - count) return false;
   } while (!state_->count.compare_exchange_weak(current, current + count));
   if (previous) *previous = current;
   if (state_->waiters.load() != 0) FutexWakeAll(&state_->count, shared_);
@@ -36,7 +37,7 @@ bool CountingSemaphore::Release(std::uint32_t count, std::uint32_t* previous) {
 }
 
 void CountingSemaphore::Reset(std::uint32_t count, std::uint32_t maximum) {
-  state_->maximum = maximum;
+  state_->maximum.store(maximum, std::memory_order_relaxed);
   state_->count.store(std::min(count, maximum));
 }
 

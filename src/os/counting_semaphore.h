@@ -14,7 +14,7 @@ namespace Vantor::KQCP::os {
 // Layout of a semaphore's state; fixed so that it can be placed in a shared mapping.
 struct SemaphoreState {
   std::atomic<std::uint32_t> count;
-  std::uint32_t maximum;
+  std::atomic<std::uint32_t> maximum;  // written by the creator; Reset may repair it
   std::atomic<std::uint32_t> waiters;
   std::uint32_t reserved;
 };

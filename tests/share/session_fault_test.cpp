@@ -16,6 +16,7 @@
 #include "share/share_map_memory.h"
 #include "share/share_package_data_queue.h"
 #include "share/share_session_manager.h"
+#include "support/time_scale.h"
 
 namespace Vantor::KQCP {
 namespace {
@@ -23,6 +24,7 @@ namespace {
 using kqcp_test::ChildProcess;
 using kqcp_test::SessionPeer;
 using Clock = std::chrono::steady_clock;
+using kqcp_test::kTimeScale;
 
 std::set<std::string> ProxyNames(const std::string& platform) {
   std::set<std::string> names;
@@ -74,7 +76,7 @@ TEST(SessionFaults, ACrashedServiceIsReplacedWhileItsClientsLive) {
   const auto restarted = Clock::now();
   SessionPeer successor("EchoService", platform);
   ASSERT_EQ(successor.Line(), "ready") << "the clients must not keep the dead service's names";
-  EXPECT_LT(Clock::now() - restarted, std::chrono::seconds(2));
+  EXPECT_LT(Clock::now() - restarted, std::chrono::seconds(2) * kTimeScale);
   EXPECT_TRUE(alpha.RoundTrip());
   EXPECT_TRUE(beta.RoundTrip());
   // Both register with the new service by themselves, so its broadcast reaches them.
@@ -116,7 +118,7 @@ TEST(SessionFaults, ASlowOrHungClientHoldsUpNobodyElse) {
   const auto beside = Figures(fast.LineStartingWith("measured "));
   ASSERT_EQ(beside.size(), 2u);
   EXPECT_GE(beside[0] * 2, alone[0]) << "request rate beside a slow client";
-  EXPECT_LE(beside[1], 250000) << "longest wait for a reply, in microseconds";
+  EXPECT_LE(beside[1], 250000 * kTimeScale) << "longest wait for a reply, in microseconds";
 
   // A peer that keeps the slow client's queue mutex held stalls nobody either.
   SharePackageDataQueue hung;
@@ -125,11 +127,11 @@ TEST(SessionFaults, ASlowOrHungClientHoldsUpNobodyElse) {
   fast.Command("measure 2");
   const auto besideHung = Figures(fast.LineStartingWith("measured "));
   ASSERT_EQ(besideHung.size(), 2u);
-  EXPECT_LE(besideHung[1], 250000);
+  EXPECT_LE(besideHung[1], 250000 * kTimeScale);
   const auto stopping = Clock::now();
   service.Command("stop");
   EXPECT_EQ(service.LineStartingWith("stopped ", 10000), "stopped 00000000 00000000");
-  EXPECT_LT(Clock::now() - stopping, std::chrono::seconds(6));
+  EXPECT_LT(Clock::now() - stopping, std::chrono::seconds(6) * kTimeScale);
   hung.Unlock();
 }
 
@@ -154,7 +156,8 @@ TEST(SessionFaults, AFloodIsRefusedAtPostTimeAndNeverDropped) {
   ASSERT_EQ(steady.size(), 2u);
   EXPECT_GT(flood[0], 0);
   EXPECT_EQ(flood[2], flood[0]) << "every accepted post got its reply; refused: " << flood[1];
-  EXPECT_LE(steady[1], 1000000) << "the other client's longest round trip, in microseconds";
+  EXPECT_LE(steady[1], 1000000 * kTimeScale)
+      << "the other client's longest round trip, in microseconds";
 #ifndef __SANITIZE_ADDRESS__
   // (The address sanitizer holds freed memory back for hundreds of megabytes on purpose.)
   EXPECT_LT(serviceGrowth, 64 * 1024) << "KiB";
@@ -206,14 +209,14 @@ TEST(SessionFaults, ARecordTooLargeForTheQueueHoldsUpNothing) {
   ASSERT_FALSE(client.LineStartingWith("posted ").empty());
   const std::int64_t afterBig = ReplyMs(client, "request small 4");
   EXPECT_GE(afterBig, 0);
-  EXPECT_LE(afterBig, 250);
+  EXPECT_LE(afterBig, 250 * kTimeScale);
   // Larger than any queue: refused on the spot.
   client.Command("request huge 300000");
   ASSERT_FALSE(client.LineStartingWith("posted ").empty());
   EXPECT_EQ(client.Line(), "post-failed 8007006F");
   const std::int64_t afterHuge = ReplyMs(client, "request small 4");
   EXPECT_GE(afterHuge, 0);
-  EXPECT_LE(afterHuge, 250);
+  EXPECT_LE(afterHuge, 250 * kTimeScale);
 }
 
 KQCP_CHILD(JoinAndLeave) {
@@ -330,7 +333,7 @@ TEST(SessionFaults, SteadyTrafficSurvivesAMixOfFaults) {
     EXPECT_EQ(steady[1] + steady[3], steady[0]);
     // Only the requests around the service's replacement may go unanswered.
     EXPECT_LE(steady[3], 3);
-    EXPECT_LT(steady[4], 5000000);
+    EXPECT_LT(steady[4], 5000000 * kTimeScale);
   }
   EXPECT_EQ(firstFlood[2], firstFlood[0]);
   EXPECT_EQ(secondFlood[2], secondFlood[0]);
