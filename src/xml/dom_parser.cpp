@@ -1,6 +1,7 @@
 // Tree building from Expat's callbacks, and file parsing.
 #include "xml/dom_parser.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <new>
 
@@ -13,6 +14,12 @@ namespace VEXO::XML {
 namespace {
 constexpr std::size_t kInitialStack = 16;
 constexpr std::size_t kFileBlock = 4096;
+// Below this an unfinished token is cheap to scan again.
+constexpr std::size_t kGatherFrom = 64;
+// A larger buffer for kept-back bytes is given back after use.
+constexpr std::size_t kKeptCapacity = 64 * 1024;
+// Expat takes an int length.
+constexpr std::size_t kLargestPiece = std::size_t{1} << 30;
 }  // namespace
 
 DOMParser::DOMParser() { stack_.resize(kInitialStack); }
@@ -23,6 +30,8 @@ bool DOMParser::CreateParser(const char* encoding, const char* separator) {
   depth_ = -1;
   complete_ = false;
   stopped_ = false;
+  fed_ = 0;
+  std::string().swap(pending_);
   for (Level& level : stack_) level.node = nullptr;
   return CreateExpat(encoding, separator);
 }
@@ -34,7 +43,46 @@ void DOMParser::SetTopNode(DOMNode* top) {
 }
 
 bool DOMParser::Parse(const char* bytes, int length, bool isFinal) {
-  return ParseExpat(bytes, length, isFinal);
+  if (length < 0) length = bytes ? static_cast<int>(std::strlen(bytes)) : 0;
+  if (stopped_ || !ParseExpat(bytes, length, isFinal)) return false;
+  fed_ += length;
+  return true;
+}
+
+std::size_t DOMParser::Unfinished() const {
+  if (!Handle()) return 0;
+  const auto at = static_cast<std::int64_t>(XML_GetCurrentByteIndex(Handle()));
+  return at < 0 || at > fed_ ? 0 : static_cast<std::size_t>(fed_ - at);
+}
+
+bool DOMParser::Feed(const char* bytes, int length) {
+  if (length < 0) length = bytes ? static_cast<int>(std::strlen(bytes)) : 0;
+  if (stopped_ || !Accepting() || (!bytes && length != 0)) return false;
+  const std::size_t size = static_cast<std::size_t>(length);
+  const std::size_t unfinished = Unfinished();
+  const std::size_t wanted = unfinished >= kGatherFrom ? 2 * unfinished : 0;
+  if (pending_.empty() && size >= wanted) return Parse(bytes, length, false);
+  try {
+    pending_.append(bytes, size);
+  } catch (...) {
+    stopped_ = true;  // bytes are lost: nothing after them may be taken
+    return false;
+  }
+  return pending_.size() < wanted || Flush();
+}
+
+bool DOMParser::Flush() {
+  bool ok = !stopped_ && Accepting();
+  for (std::size_t at = 0; ok && at < pending_.size(); at += kLargestPiece) {
+    const std::size_t piece = std::min(kLargestPiece, pending_.size() - at);
+    ok = Parse(pending_.data() + at, static_cast<int>(piece), false);
+  }
+  if (pending_.capacity() > kKeptCapacity) {
+    std::string().swap(pending_);
+  } else {
+    pending_.clear();
+  }
+  return ok;
 }
 
 bool DOMParser::ParseFile(const char16_t* path) {
@@ -51,7 +99,7 @@ bool DOMParser::ParseFile(const char16_t* path) {
   char block[kFileBlock];
   while (ok) {
     const std::size_t got = std::fread(block, 1, sizeof block, file);
-    if (got > 0) ok = Parse(block, static_cast<int>(got), false);
+    if (got > 0) ok = Feed(block, static_cast<int>(got));
     if (got < sizeof block) {
       // A read error, unlike the end of the file, fails the parse.
       if (std::ferror(file)) ok = false;
@@ -59,7 +107,8 @@ bool DOMParser::ParseFile(const char16_t* path) {
     }
   }
   std::fclose(file);
-  return ok;
+  // The end of the file ends the document: a truncated one, or none at all, is refused.
+  return ok && Flush() && Parse(nullptr, 0, true);
 }
 
 DOMArena* DOMParser::Arena() {
@@ -94,9 +143,21 @@ void DOMParser::OnStartElement(const XML_Char* name, const XML_Char** attributes
   if (!ok) Stop();
 }
 
+std::span<const XML_Char** const> DOMParser::SortAttributes(const XML_Char** attributes) {
+  // Sorted once per element: inserting one by one into the ordered array would cost time
+  // quadratic in the number of attributes. Expat has already refused repeated names.
+  sorted_.clear();
+  for (const XML_Char** pair = attributes; pair[0]; pair += 2) sorted_.push_back(pair);
+  std::sort(sorted_.begin(), sorted_.end(), [](const XML_Char** a, const XML_Char** b) {
+    return std::strcmp(a[0], b[0]) < 0;  // compares as unsigned bytes
+  });
+  return sorted_;
+}
+
 bool DOMParser::StartTop(const XML_Char* name, const XML_Char** attributes) {
   if (!top_->SetName(name)) return false;
-  for (const XML_Char** pair = attributes; pair[0]; pair += 2) {
+  // In ascending order each one is appended at the end of the array.
+  for (const XML_Char** pair : SortAttributes(attributes)) {
     if (top_->SetAttribute(pair[0], pair[1]) == kDomFailed) return false;
   }
   depth_ = 0;
@@ -119,36 +180,25 @@ bool DOMParser::StartChild(const XML_Char* name, const XML_Char** attributes) {
   if (!nameRep) return false;
   node->name_.Share(nameRep);
 
-  std::size_t count = 0;
-  while (attributes[count * 2]) ++count;
-  if (count > 0) {
+  const auto sorted = SortAttributes(attributes);
+  if (!sorted.empty()) {
+    const std::size_t count = sorted.size();
     auto* array = static_cast<DOMNode::AttributeArray*>(arena->Allocate(
         sizeof(DOMNode::AttributeArray) + sizeof(DOMAttribute) * count, alignof(DOMAttribute)));
     if (!array) return false;
     array->size = 0;
     array->capacity = 0;
     DOMAttribute* items = array->Items();
-    for (std::size_t i = 0; i < count; ++i) {
-      const XML_Char* key = attributes[i * 2];
-      const XML_Char* value = attributes[i * 2 + 1];
-      StringRep* keyRep = names_.Find(*arena, key);
-      StringRep* valueRep = StringRep::InArena(*arena, value, std::strlen(value));
+    for (const XML_Char** pair : sorted) {
+      StringRep* keyRep = names_.Find(*arena, pair[0]);
+      StringRep* valueRep = StringRep::InArena(*arena, pair[1], std::strlen(pair[1]));
       if (!keyRep || !valueRep) return false;
       if (keyRep->size == 5 && std::memcmp(keyRep->Data(), "xmlns", 5) == 0) {
         node->namespace_.Share(valueRep);
       }
-      // Insertion in name order; Expat has already refused repeated names.
-      std::size_t at = array->size;
-      while (at > 0 && items[at - 1].name.view().compare({keyRep->Data(), keyRep->size}) > 0) {
-        --at;
-      }
-      new (&items[array->size]) DOMAttribute;
-      for (std::size_t j = array->size; j > at; --j) {
-        items[j].name.Share(items[j - 1].name.Rep());
-        items[j].value.Share(items[j - 1].value.Rep());
-      }
-      items[at].name.Share(keyRep);
-      items[at].value.Share(valueRep);
+      auto* item = new (&items[array->size]) DOMAttribute;
+      item->name.Share(keyRep);
+      item->value.Share(valueRep);
       ++array->size;
     }
     node->attributes_ = array;

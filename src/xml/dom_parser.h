@@ -4,6 +4,7 @@
 // top element itself. The parser never owns or destroys the tree.
 #pragma once
 
+#include <span>
 #include <string>
 #include <vector>
 
@@ -22,10 +23,18 @@ class DOMParser : public ExpatParser<DOMParser> {
   bool CreateParser(const char* encoding = nullptr, const char* separator = nullptr);
   void SetTopNode(DOMNode* top);
   DOMNode* TopNode() const { return top_; }
-  // Negative length: NUL-terminated bytes. False when Expat refused them.
+  // Negative length: NUL-terminated bytes. False when Expat refused them, or refused earlier
+  // bytes (a refusal lasts until CreateParser).
   bool Parse(const char* bytes, int length, bool isFinal);
-  // Opens the file, creates a fresh Expat parser and feeds it in 4096-byte blocks without the
-  // final flag: true when the file opened and every block was accepted.
+  // As Parse without the final flag, but while Expat waits inside a long unfinished token the
+  // bytes are kept back until they are at least twice as many as that token's part so far.
+  // Expat scans an unfinished token again from its start on every call, so feeding it in
+  // small pieces as they come would cost time quadratic in the token's length.
+  bool Feed(const char* bytes, int length);
+  // Passes on the bytes Feed kept back; false when Expat refused them (or earlier bytes).
+  bool Flush();
+  // Opens the file, creates a fresh Expat parser, feeds it in 4096-byte blocks and ends with
+  // the final flag: true when the file opened and held one whole document.
   bool ParseFile(const char16_t* path);
   bool IsComplete() const { return complete_; }
   int Depth() const { return depth_; }
@@ -59,7 +68,11 @@ class DOMParser : public ExpatParser<DOMParser> {
     std::size_t used_ = 0;
   };
 
+  // The attribute pairs of a start tag in ascending name order (valid until the next call).
+  std::span<const XML_Char** const> SortAttributes(const XML_Char** attributes);
   bool StartChild(const XML_Char* name, const XML_Char** attributes);
+  // Bytes of the token Expat has not finished, counted from its start.
+  std::size_t Unfinished() const;
   bool StartTop(const XML_Char* name, const XML_Char** attributes);
   bool AppendText(Level& level, std::string_view text);
   bool Finish(Level& level);
@@ -73,6 +86,9 @@ class DOMParser : public ExpatParser<DOMParser> {
   int depth_ = -1;
   bool complete_ = false;
   bool stopped_ = false;
+  std::vector<const XML_Char**> sorted_;
+  std::string pending_;     // kept back by Feed
+  std::int64_t fed_ = 0;    // bytes given to Expat since CreateParser
   NameTable names_;
   DOMArena* namesArena_ = nullptr;
 };

@@ -1,4 +1,5 @@
-// Receiving packages: pieces go to the DOM builder without the final flag.
+// Receiving packages: pieces go to the DOM builder without the final flag; bytes it keeps back
+// inside a long token are passed on before anyone looks at the tree.
 #include "xml/xml_package_parser.h"
 
 #include <new>
@@ -47,10 +48,17 @@ HRESULT XMLPackageParser::Reset() {
 
 HRESULT XMLPackageParser::Parse(const char* bytes, std::int32_t length) {
   if (!parser_) return E_FAIL;
-  return parser_->Parse(bytes, length, false) ? S_OK : E_FAIL;
+  return parser_->Feed(bytes, length) ? S_OK : E_FAIL;
+}
+
+void XMLPackageParser::CatchUp() {
+  // Bytes kept back inside a long token must not hold back a package that has fully arrived;
+  // a refusal among them shows in the next Parse.
+  if (parser_) parser_->Flush();
 }
 
 HRESULT XMLPackageParser::IsComplete(std::int32_t* complete) {
+  CatchUp();
   const bool done = parser_ && parser_->IsComplete();
   if (complete) *complete = done ? 1 : 0;
   return done ? S_OK : E_FAIL;
@@ -58,6 +66,7 @@ HRESULT XMLPackageParser::IsComplete(std::int32_t* complete) {
 
 HRESULT XMLPackageParser::GetPackage(IXMLPackage** package) {
   if (!parser_ || !package) return kXmlFailed;
+  CatchUp();
   IKQXmlElement* element = nullptr;
   if (GetRootElement(&element) != kXmlOk) return kXmlFailed;
   auto* made = com::MakeObject<XMLPackageImpl>();
@@ -73,6 +82,7 @@ HRESULT XMLPackageParser::GetPackage(IXMLPackage** package) {
 
 HRESULT XMLPackageParser::GetRootElement(IKQXmlElement** element) {
   if (!element || !root_) return kXmlFailed;
+  CatchUp();
   auto* made = com::MakeObject<KQXml>(root_, tree_);
   if (!made) return kXmlFailed;
   *element = made;

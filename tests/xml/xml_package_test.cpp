@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "com/com_ptr.h"
@@ -114,6 +115,8 @@ TEST(XmlPackageParser, CompletesAfterTheFirstChildAndRefusesASecondPackage) {
   ASSERT_EQ(parser->Parse("<c/></a>\r\n\r\n", -1), S_OK);
   EXPECT_EQ(parser->Parse("<a><b/></a>\r\n\r\n", -1), E_FAIL);
   EXPECT_EQ(parser->Parse("\r\n", -1), E_FAIL);  // stays refused
+  EXPECT_EQ(parser->Parse("", 0), E_FAIL);      // also for an empty piece
+  EXPECT_EQ(parser->Parse("", -1), E_FAIL);
   IXMLPackage* package = nullptr;
   ASSERT_EQ(parser->GetPackage(&package), kXmlOk);
   EXPECT_EQ(DataOf(package), "<a><b /><c /></a>\r\n\r\n");
@@ -126,6 +129,42 @@ TEST(XmlPackageParser, CompletesAfterTheFirstChildAndRefusesASecondPackage) {
   EXPECT_EQ(DataOf(package), "<next />\r\n\r\n");
   package->Release();
   EXPECT_EQ(parser->Parse(nullptr, 5), E_FAIL);
+}
+
+// Long tokens fed in small pieces: bytes the parser keeps back never hold back a package whose
+// bytes have all arrived, and a refusal among them is still reported.
+TEST(XmlPackageParser, LongTokensInSmallPiecesCompleteAsSoonAsTheirBytesArrive) {
+  const std::string value(200000, 'v');
+  const std::string good = "<m a='" + value + "'><c/>" + "<!--" + value + "--></m>\r\n\r\n";
+  const std::string bad = "<m a='" + value + "\x01" + value + "'/>\r\n\r\n";
+  const std::size_t firstChildEnd = good.find("<c/>") + 4;
+  for (const std::size_t piece : {std::size_t{1}, std::size_t{7}, std::size_t{1024}}) {
+    auto parser = NewParser();
+    for (std::size_t at = 0; at < good.size(); at += piece) {
+      const std::size_t end = std::min(good.size(), at + piece);
+      ASSERT_EQ(parser->Parse(good.data() + at, static_cast<std::int32_t>(end - at)), S_OK);
+      // Asked only near the first child's end, so that most pieces are kept back.
+      if (end + piece > firstChildEnd && at < firstChildEnd + piece) {
+        EXPECT_EQ(Completion(parser.Get()), end >= firstChildEnd ? 1 : 0) << piece << " " << end;
+      }
+    }
+    IKQXmlElement* root = nullptr;
+    ASSERT_EQ(parser->GetRootElement(&root), kXmlOk);
+    std::string read(value.size() + 1, '\0');
+    EXPECT_EQ(root->GetAttribute("a", read.data(), static_cast<std::uint32_t>(read.size())),
+              kXmlOk);
+    EXPECT_EQ(read.c_str(), value);
+    root->Release();
+
+    auto refusing = NewParser();
+    HRESULT last = S_OK;
+    for (std::size_t at = 0; at < bad.size() && last == S_OK; at += piece) {
+      const std::size_t end = std::min(bad.size(), at + piece);
+      last = refusing->Parse(bad.data() + at, static_cast<std::int32_t>(end - at));
+    }
+    EXPECT_EQ(Completion(refusing.Get()), 0);
+    EXPECT_EQ(refusing->Parse("", 0), E_FAIL) << piece;
+  }
 }
 
 TEST(XmlPackageParser, TheTreeOutlivesResetAndReleaseOfTheParser) {
