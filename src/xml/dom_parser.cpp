@@ -33,6 +33,8 @@ bool DOMParser::CreateParser(const char* encoding, const char* separator) {
   fed_ = 0;
   std::string().swap(pending_);
   for (Level& level : stack_) level.node = nullptr;
+  std::vector<DOMNode*>().swap(openChildren_);
+  std::string().swap(openText_);
   return CreateExpat(encoding, separator);
 }
 
@@ -169,7 +171,7 @@ bool DOMParser::StartChild(const XML_Char* name, const XML_Char** attributes) {
   DOMArena* arena = Arena();
   if (!arena) return false;
   const auto depth = static_cast<std::size_t>(depth_) + 1;
-  if (depth >= stack_.size()) stack_.resize(stack_.size() * 2);
+  if (depth >= stack_.size()) stack_.resize(depth + 1);
 
   void* memory = arena->Allocate(sizeof(DOMNode), alignof(DOMNode));
   if (!memory) return false;
@@ -206,8 +208,8 @@ bool DOMParser::StartChild(const XML_Char* name, const XML_Char** attributes) {
 
   Level& level = stack_[depth];
   level.node = node;
-  level.text.clear();
-  level.children.clear();
+  level.childStart = openChildren_.size();
+  level.textStart = openText_.size();
   depth_ = static_cast<int>(depth);
   return true;
 }
@@ -228,8 +230,8 @@ void DOMParser::OnCharacterData(const XML_Char* data, int length) {
 }
 
 bool DOMParser::AppendText(Level& level, std::string_view text) {
-  if (!level.text.empty()) {
-    level.text.append(text);
+  if (openText_.size() > level.textStart) {
+    openText_.append(text);
     return true;
   }
   // The text of a leaf usually arrives in a few pieces with nothing in between, so it is
@@ -253,8 +255,8 @@ bool DOMParser::AppendText(Level& level, std::string_view text) {
     rep->Data()[rep->size] = '\0';
     return true;
   }
-  level.text.assign(rep->Data(), rep->size);
-  level.text.append(text);
+  openText_.append(rep->Data(), rep->size);
+  openText_.append(text);
   field.Clear();
   return true;
 }
@@ -263,20 +265,23 @@ bool DOMParser::Finish(Level& level) {
   DOMArena* arena = Arena();
   if (!arena) return false;
   DOMNode* node = level.node;
-  if (!level.text.empty()) {
-    StringRep* text = StringRep::InArena(*arena, level.text.data(), level.text.size());
+  if (openText_.size() > level.textStart) {
+    StringRep* text = StringRep::InArena(*arena, openText_.data() + level.textStart,
+                                         openText_.size() - level.textStart);
     if (!text) return false;
     node->text_.Share(text);
+    openText_.resize(level.textStart);
   }
-  if (!level.children.empty()) {
-    const std::size_t count = level.children.size();
+  if (openChildren_.size() > level.childStart) {
+    const std::size_t count = openChildren_.size() - level.childStart;
     auto* array = static_cast<DOMNode::ChildArray*>(
         arena->Allocate(sizeof(DOMNode::ChildArray) + sizeof(DOMNode*) * count, alignof(DOMNode*)));
     if (!array) return false;
     array->size = static_cast<std::uint32_t>(count);
     array->capacity = 0;
-    std::memcpy(array->Items(), level.children.data(), sizeof(DOMNode*) * count);
+    std::memcpy(array->Items(), openChildren_.data() + level.childStart, sizeof(DOMNode*) * count);
     node->children_ = array;
+    openChildren_.resize(level.childStart);
   }
   return true;
 }
@@ -297,7 +302,7 @@ void DOMParser::OnEndElement(const XML_Char* /*name*/) {
       if (depth_ == 1) {
         ok = top_->AttachChild(node) == kDomOk;
       } else {
-        stack_[depth_ - 1].children.push_back(node);
+        openChildren_.push_back(node);
       }
     }
     if (ok) {

@@ -4,6 +4,7 @@
 // top element itself. The parser never owns or destroys the tree.
 #pragma once
 
+#include <deque>
 #include <span>
 #include <string>
 #include <vector>
@@ -44,12 +45,15 @@ class DOMParser : public ExpatParser<DOMParser> {
   void OnCharacterData(const XML_Char* data, int length);
 
  private:
-  // An open element below the top: its text and finished children are gathered here and
-  // copied into the arena, exactly sized, when its end tag arrives.
+  // An open element below the top. Its finished children, and its text once it can no longer
+  // grow in place, are gathered at the ends of openChildren_ and openText_ from the starts
+  // noted here (the deeper elements' parts above them have gone by then), and copied into the
+  // arena, exactly sized, when its end tag arrives. Kept small: a deep document has one per
+  // level.
   struct Level {
     DOMNode* node = nullptr;
-    std::string text;
-    std::vector<DOMNode*> children;
+    std::size_t childStart = 0;
+    std::size_t textStart = 0;
   };
 
   // Interns element and attribute names in the top node's arena: documents repeat a few names.
@@ -80,8 +84,11 @@ class DOMParser : public ExpatParser<DOMParser> {
   // Fails the current parse from inside a handler.
   void Stop();
 
-  // The element stack: entry 0 is the top node. It starts with 16 entries and grows.
-  std::vector<Level> stack_;
+  // The element stack: entry 0 is the top node. It starts with 16 entries and grows in blocks,
+  // never copying what it holds.
+  std::deque<Level> stack_;
+  std::vector<DOMNode*> openChildren_;
+  std::string openText_;
   DOMNode* top_ = nullptr;
   int depth_ = -1;
   bool complete_ = false;
