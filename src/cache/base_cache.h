@@ -12,12 +12,15 @@ namespace Vantor::KQCP {
 class BaseCache : public com::RefCounted<com::ComponentObject, IKQCache> {
  public:
   // expired = 1 when stored time + maxAge < now in wrapping signed 32-bit arithmetic.
-  // E_FAIL before the manager has named the cache or without an out pointer.
+  // E_FAIL before the manager has named the cache, without an out pointer, or when the time
+  // cannot be read.
   HRESULT IsExpired(const char* key, std::int32_t now, std::int32_t maxAge,
                     std::int32_t* expired) override;
 
   // The time stored under the key, 0 when there is none.
   virtual std::int32_t GetTime(const char* key) = 0;
+  // As GetTime, but E_FAIL when the time cannot be read (0 stored for a missing key).
+  virtual HRESULT ReadTime(const char* key, std::int32_t* time) = 0;
 
   // Given by the manager when it creates the cache.
   void SetName(const std::u16string& name);
