@@ -314,7 +314,11 @@ void DeepOpen_kqcp(benchmark::State& state) { DeepTree(state, false, true); }
 void DeepOpen_baseline(benchmark::State& state) { DeepTree(state, false, false); }
 void DeepClosed_kqcp(benchmark::State& state) { DeepTree(state, true, true); }
 void DeepClosed_baseline(benchmark::State& state) { DeepTree(state, true, false); }
-BENCHMARK(DeepOpen_kqcp)->Name("deep_open_tags/kqcp")->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(DeepOpen_kqcp)
+    ->Name("deep_open_tags/kqcp")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
 BENCHMARK(DeepOpen_baseline)
     ->Name("deep_open_tags/baseline")
     ->Unit(benchmark::kMillisecond)

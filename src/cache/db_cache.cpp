@@ -129,8 +129,8 @@ void DBCache::CheckSchema() {
       std::fprintf(stderr,
                    "KQCP: cache file %s not used: its schema holds %.*s \"%.*s\", which the "
                    "cache does not create\n",
-                   FilePath(directory_, Name()).c_str(), static_cast<int>(type.size()),
-                   type.data(), static_cast<int>(name.size()), name.data());
+                   FilePath(directory_, Name()).c_str(), static_cast<int>(type.size()), type.data(),
+                   static_cast<int>(name.size()), name.data());
     }
     ThrowLayerError(sqlite_layer_error::kForeignSchema);
   }

@@ -94,8 +94,8 @@ class DOMParser : public ExpatParser<DOMParser> {
   bool complete_ = false;
   bool stopped_ = false;
   std::vector<const XML_Char**> sorted_;
-  std::string pending_;     // kept back by Feed
-  std::int64_t fed_ = 0;    // bytes given to Expat since CreateParser
+  std::string pending_;   // kept back by Feed
+  std::int64_t fed_ = 0;  // bytes given to Expat since CreateParser
   NameTable names_;
   DOMArena* namesArena_ = nullptr;
 };

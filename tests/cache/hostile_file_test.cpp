@@ -72,8 +72,9 @@ TEST(CachePlantedFile, SchemaObjectsTheCacheDidNotCreateAreRefused) {
       {"other table", "create table Other(x);"},
       {"expression index",
        "create index Heavy on CacheData(length(printf('%.*c', 1000000000, 'x')));"},
-      {"altered table", "drop index CacheDataKey; drop table CacheData; create table CacheData("
-                        "key TEXT, time INTEGER, data BLOB check (length(data) > 0));"},
+      {"altered table",
+       "drop index CacheDataKey; drop table CacheData; create table CacheData("
+       "key TEXT, time INTEGER, data BLOB check (length(data) > 0));"},
   };
   for (const Case& c : cases) {
     kqcp_test::TempDir dir;

@@ -115,7 +115,7 @@ TEST(XmlPackageParser, CompletesAfterTheFirstChildAndRefusesASecondPackage) {
   ASSERT_EQ(parser->Parse("<c/></a>\r\n\r\n", -1), S_OK);
   EXPECT_EQ(parser->Parse("<a><b/></a>\r\n\r\n", -1), E_FAIL);
   EXPECT_EQ(parser->Parse("\r\n", -1), E_FAIL);  // stays refused
-  EXPECT_EQ(parser->Parse("", 0), E_FAIL);      // also for an empty piece
+  EXPECT_EQ(parser->Parse("", 0), E_FAIL);       // also for an empty piece
   EXPECT_EQ(parser->Parse("", -1), E_FAIL);
   IXMLPackage* package = nullptr;
   ASSERT_EQ(parser->GetPackage(&package), kXmlOk);
