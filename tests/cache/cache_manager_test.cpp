@@ -96,7 +96,8 @@ TEST_F(CacheManagerTest, DatabaseNamesStayInsideTheDirectory) {
     EXPECT_TRUE(std::filesystem::is_regular_file(dir.File(c.file)));
     cache->Release();
   }
-  EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(dir.path()).parent_path() / "escaped-cache"));
+  EXPECT_FALSE(
+      std::filesystem::exists(std::filesystem::path(dir.path()).parent_path() / "escaped-cache"));
   // Memory caches have no file: their names are free.
   EXPECT_EQ(manager->CreateCache(u"../x", kCacheKindMemory), S_OK);
 }
