@@ -15,6 +15,11 @@ HRESULT BaseCache::IsExpired(const char* key, std::int32_t now, std::int32_t max
   return S_OK;
 }
 
+std::int32_t BaseCache::GetTime(const char* key) {
+  std::int32_t time = 0;
+  return ReadTime(key, &time) == S_OK ? time : 0;
+}
+
 void BaseCache::SetName(const std::u16string& name) {
   ScopedLock guard(lock_);
   name_ = name;

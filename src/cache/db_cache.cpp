@@ -292,11 +292,6 @@ HRESULT DBCache::GetValueSize(const char* key, std::int32_t* length) {
   }
 }
 
-std::int32_t DBCache::GetTime(const char* key) {
-  std::int32_t time = 0;
-  return ReadTime(key, &time) == S_OK ? time : 0;
-}
-
 HRESULT DBCache::ReadTime(const char* key, std::int32_t* time) {
   if (!key || !time) return E_FAIL;
   ScopedLock guard(lock_);

@@ -45,8 +45,7 @@ class DBCache final : public BaseCache {
   HRESULT GetValue(const char* key, void* buffer, std::int32_t* length) override;
   // S_OK with the length stored, or S_OK with the length untouched when the key has no row.
   HRESULT GetValueSize(const char* key, std::int32_t* length) override;
-  // 0 when the key has no row, its time is NULL, or the database fails.
-  std::int32_t GetTime(const char* key) override;
+  // 0 stored when the key has no row or its time is NULL; E_FAIL when the database fails.
   HRESULT ReadTime(const char* key, std::int32_t* time) override;
 
  private:

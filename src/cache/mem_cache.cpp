@@ -64,11 +64,6 @@ HRESULT MemCache::GetValueSize(const char* key, std::int32_t* length) {
   return S_OK;
 }
 
-std::int32_t MemCache::GetTime(const char* key) {
-  std::int32_t time = 0;
-  return ReadTime(key, &time) == S_OK ? time : 0;
-}
-
 HRESULT MemCache::ReadTime(const char* key, std::int32_t* time) {
   if (!key || !time) return E_FAIL;
   ScopedLock guard(lock_);
