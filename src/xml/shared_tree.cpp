@@ -21,7 +21,11 @@ void SharedTree::Release(SharedTree* tree) {
     tree->root_ = nullptr;
     tree->CutLinksIn();
     tree->DropLink();
+    // The context may forward back to this tree (it was attached below it), so this tree is
+    // held while the context goes.
+    ++tree->weak_;
     if (tree->context_) ReleaseWeak(std::exchange(tree->context_, nullptr));
+    --tree->weak_;
     SharedTree* next = tree->forward_;
     if (tree->weak_ == 0) {
       delete tree;
