@@ -1,9 +1,12 @@
 // The database cache: connection set-up, schema, and the four operations over kept statements.
 #include "cache/db_cache.h"
 
+#include <stdlib.h>
+
 #include <cctype>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string_view>
@@ -102,9 +105,20 @@ void DBCache::Open(const std::u16string& directory) {
   }
 }
 
+std::string DBCache::OpenedPath() {
+  // The host's directory may lie behind symbolic links; only what lies below it, the cache's
+  // own name, may not (the connection follows none).
+  std::string directory = os::ToNativePath(directory_);
+  if (char* real = realpath(directory.c_str(), nullptr)) {
+    directory = real;
+    std::free(real);
+  }
+  return directory + "/" + os::ToNativePath(Name());
+}
+
 void DBCache::OpenFile() {
   statements_.reset();
-  db_.Open(FilePath(directory_, Name()));
+  db_.Open(OpenedPath());
   try {
     CheckSchema();
     ApplyConnectionSettings();
@@ -129,7 +143,7 @@ void DBCache::CheckSchema() {
       std::fprintf(stderr,
                    "KQCP: cache file %s not used: its schema holds %.*s \"%.*s\", which the "
                    "cache does not create\n",
-                   FilePath(directory_, Name()).c_str(), static_cast<int>(type.size()), type.data(),
+                   OpenedPath().c_str(), static_cast<int>(type.size()), type.data(),
                    static_cast<int>(name.size()), name.data());
     }
     ThrowLayerError(sqlite_layer_error::kForeignSchema);

@@ -51,6 +51,8 @@ class DBCache final : public BaseCache {
  private:
   struct Statements;
 
+  // The file's path with the directory's symbolic links resolved.
+  std::string OpenedPath();
   // Opens the connection and sets up the file; the connection stays closed on failure.
   void OpenFile();
   // Throws, with one log line per cache, when the schema holds an object of someone else.

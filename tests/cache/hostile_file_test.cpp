@@ -134,10 +134,19 @@ TEST(CachePlantedFile, ASymbolicLinkIsNotFollowed) {
     ASSERT_TRUE(target.Exec(kTable));
   }
   ASSERT_EQ(symlink(dir.File("target").c_str(), dir.File("link").c_str()), 0);
+  ASSERT_TRUE(std::filesystem::create_directory(dir.File("real")));
+  ASSERT_EQ(symlink(dir.File("real").c_str(), dir.File("sub").c_str()), 0);
   auto cache = kqcp_test::OpenDbCache(dir.path(), "link");
   EXPECT_EQ(cache->SetValue("k", 1, "v", 1), E_FAIL);
+  auto below = kqcp_test::OpenDbCache(dir.path(), "sub/c");
+  EXPECT_EQ(below->SetValue("k", 1, "v", 1), E_FAIL);
   RawDatabase target(dir.File("target"));
   EXPECT_EQ(target.Scalar("select count(*) from CacheData;"), 0);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("real/c")));
+  // The cache directory itself may be reached through a link.
+  auto through = kqcp_test::OpenDbCache(dir.File("sub"), "c");
+  EXPECT_EQ(through->SetValue("k", 1, "v", 1), S_OK);
+  EXPECT_TRUE(std::filesystem::is_regular_file(dir.File("real/c")));
 }
 
 TEST(CacheOpen, IsTriedAgainOnceTheDirectoryExists) {
