@@ -30,6 +30,7 @@ bool DOMParser::CreateParser(const char* encoding, const char* separator) {
   depth_ = -1;
   complete_ = false;
   stopped_ = false;
+  finished_ = false;
   fed_ = 0;
   std::string().swap(pending_);
   for (Level& level : stack_) level.node = nullptr;
@@ -46,8 +47,11 @@ void DOMParser::SetTopNode(DOMNode* top) {
 
 bool DOMParser::Parse(const char* bytes, int length, bool isFinal) {
   if (length < 0) length = bytes ? static_cast<int>(std::strlen(bytes)) : 0;
+  // Ending a document that has ended already changes nothing; more bytes after it are refused.
+  if (finished_) return length == 0 && isFinal;
   if (stopped_ || !ParseExpat(bytes, length, isFinal)) return false;
   fed_ += length;
+  finished_ = isFinal;
   return true;
 }
 

@@ -93,6 +93,7 @@ class DOMParser : public ExpatParser<DOMParser> {
   int depth_ = -1;
   bool complete_ = false;
   bool stopped_ = false;
+  bool finished_ = false;  // the final flag was given and accepted
   std::vector<const XML_Char**> sorted_;
   std::string pending_;   // kept back by Feed
   std::int64_t fed_ = 0;  // bytes given to Expat since CreateParser

@@ -191,6 +191,9 @@ TEST(DomParser, ParsesFilesInBlocksAndRefusesUnfinishedOnes) {
   parser.SetTopNode(&whole);
   ASSERT_TRUE(parser.ParseFile(Wide(path).c_str()));
   EXPECT_TRUE(parser.IsComplete());
+  // The document has ended: ending it again is harmless, more text is not.
+  EXPECT_TRUE(parser.Parse("", 0, true));
+  EXPECT_FALSE(parser.Parse("<x/>", -1, false));
   EXPECT_EQ(whole.ChildCount(), 500u);
   DOMNode* last = nullptr;
   ASSERT_EQ(whole.Find("entry", &last), kDomOk);
