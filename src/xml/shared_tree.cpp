@@ -74,8 +74,14 @@ bool SharedTree::SetContext(SharedTree* context, DOMNode* node) {
     SharedTree* holder = context->Current();
     try {
       link = std::make_shared<Link>(Link{node});
-      std::erase_if(holder->linksIn_, [](const auto& l) { return !l->node; });
-      holder->linksIn_.push_back(link);
+      auto& links = holder->linksIn_;
+      // Dead links go when the list is full; it then keeps room for as many new ones as it
+      // holds, so that the sweeps cost constant time per link.
+      if (links.size() == links.capacity()) {
+        std::erase_if(links, [](const auto& l) { return !l->node; });
+        links.reserve(2 * links.size() + 1);
+      }
+      links.push_back(link);
     } catch (...) {
       return false;
     }
