@@ -75,6 +75,15 @@ bool SameSchema(const char* sql, std::string_view expected) {
   }
 }
 
+// A name from the file as it may stand in a log line: printable ASCII only, and not too long.
+std::string Printable(std::string_view text) {
+  constexpr std::size_t kLongest = 64;
+  std::string out;
+  for (const char c : text.substr(0, kLongest)) out += c >= 0x20 && c < 0x7f ? c : '?';
+  if (text.size() > kLongest) out += "...";
+  return out;
+}
+
 }  // namespace
 
 DBCache::DBCache() = default;
@@ -141,10 +150,9 @@ void DBCache::CheckSchema() {
     if (!refusalLogged_) {
       refusalLogged_ = true;
       std::fprintf(stderr,
-                   "KQCP: cache file %s not used: its schema holds %.*s \"%.*s\", which the "
-                   "cache does not create\n",
-                   OpenedPath().c_str(), static_cast<int>(type.size()), type.data(),
-                   static_cast<int>(name.size()), name.data());
+                   "KQCP: cache file %s not used: its schema holds %s \"%s\", which the cache "
+                   "does not create\n",
+                   OpenedPath().c_str(), Printable(type).c_str(), Printable(name).c_str());
     }
     ThrowLayerError(sqlite_layer_error::kForeignSchema);
   }

@@ -43,7 +43,7 @@ class DBCache final : public BaseCache {
   // E_OUTOFMEMORY when the buffer is shorter than the data. The data length is stored in
   // both the success and the E_OUTOFMEMORY case.
   HRESULT GetValue(const char* key, void* buffer, std::int32_t* length) override;
-  // S_OK with the length stored, or S_OK with the length untouched when the key has no row.
+  // S_OK with the length stored, or S_FALSE with the length untouched when the key has no row.
   HRESULT GetValueSize(const char* key, std::int32_t* length) override;
   // 0 stored when the key has no row or its time is NULL; E_FAIL when the database fails.
   HRESULT ReadTime(const char* key, std::int32_t* time) override;

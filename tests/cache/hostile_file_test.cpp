@@ -70,6 +70,7 @@ TEST(CachePlantedFile, SchemaObjectsTheCacheDidNotCreateAreRefused) {
       {"trigger", EndlessTrigger("endless")},
       {"view", "create view endless as " + std::string(kEndless) + ";"},
       {"other table", "create table Other(x);"},
+      {"name that would forge log lines", "create table \"x\nKQCP: all is well\x1b[2J\" (x);"},
       {"expression index",
        "create index Heavy on CacheData(length(printf('%.*c', 1000000000, 'x')));"},
       {"altered table",
@@ -93,6 +94,7 @@ TEST(CachePlantedFile, SchemaObjectsTheCacheDidNotCreateAreRefused) {
     EXPECT_LT(SecondsSince(start), 5.0) << c.name;
     // One line, however often the cache tries the file again.
     EXPECT_NE(log.find("planted"), std::string::npos) << log;
+    EXPECT_EQ(log.find('\x1b'), std::string::npos) << log;
     EXPECT_EQ(log.find('\n'), log.size() - 1) << log;
     EXPECT_EQ(std::filesystem::file_size(dir.File("planted")), before) << c.name;
     RawDatabase raw(dir.File("planted"));
