@@ -33,6 +33,7 @@ bool DOMParser::CreateParser(const char* encoding, const char* separator) {
   finished_ = false;
   fed_ = 0;
   std::string().swap(pending_);
+  std::string().swap(unfinished_);
   for (Level& level : stack_) level.node = nullptr;
   std::vector<DOMNode*>().swap(openChildren_);
   std::string().swap(openText_);
@@ -46,6 +47,13 @@ void DOMParser::SetTopNode(DOMNode* top) {
 }
 
 bool DOMParser::Parse(const char* bytes, int length, bool isFinal) {
+  // Bytes Feed kept back come first; what follows is not watched.
+  if (!pending_.empty() && !Flush()) return false;
+  unfinished_.clear();
+  return ParseNow(bytes, length, isFinal);
+}
+
+bool DOMParser::ParseNow(const char* bytes, int length, bool isFinal) {
   if (length < 0) length = bytes ? static_cast<int>(std::strlen(bytes)) : 0;
   // Ending a document that has ended already changes nothing; more bytes after it are refused.
   if (finished_) return length == 0 && isFinal;
@@ -61,27 +69,47 @@ std::size_t DOMParser::Unfinished() const {
   return at < 0 || at > fed_ ? 0 : static_cast<std::size_t>(fed_ - at);
 }
 
+bool DOMParser::Pass(const char* bytes, std::size_t size) {
+  if (!ParseNow(bytes, static_cast<int>(size), false)) return false;
+  // The unfinished token lies in the last bytes given, and began no earlier than the one
+  // before, so its copy is made of the old copy's end and these bytes.
+  const std::size_t unfinished = Unfinished();
+  try {
+    if (unfinished <= size) {
+      unfinished_.assign(bytes + size - unfinished, unfinished);
+    } else if (unfinished - size <= unfinished_.size()) {
+      unfinished_.erase(0, unfinished_.size() - (unfinished - size));
+      unfinished_.append(bytes, size);
+    } else {
+      unfinished_.clear();  // cannot happen; watching stops, so nothing is kept back
+    }
+  } catch (...) {
+    unfinished_.clear();
+  }
+  if (unfinished_.size() >= kGatherFrom) tokenEnd_.Start(unfinished_);
+  return true;
+}
+
 bool DOMParser::Feed(const char* bytes, int length) {
   if (length < 0) length = bytes ? static_cast<int>(std::strlen(bytes)) : 0;
   if (stopped_ || !Accepting() || (!bytes && length != 0)) return false;
   const std::size_t size = static_cast<std::size_t>(length);
-  const std::size_t unfinished = Unfinished();
-  const std::size_t wanted = unfinished >= kGatherFrom ? 2 * unfinished : 0;
-  if (pending_.empty() && size >= wanted) return Parse(bytes, length, false);
+  if (unfinished_.size() < kGatherFrom) return Pass(bytes, size);
   try {
     pending_.append(bytes, size);
   } catch (...) {
     stopped_ = true;  // bytes are lost: nothing after them may be taken
     return false;
   }
-  return pending_.size() < wanted || Flush();
+  const bool mayEnd = tokenEnd_.Scan({bytes, size});
+  return (!mayEnd && pending_.size() < 2 * unfinished_.size()) || Flush();
 }
 
 bool DOMParser::Flush() {
   bool ok = !stopped_ && Accepting();
   for (std::size_t at = 0; ok && at < pending_.size(); at += kLargestPiece) {
     const std::size_t piece = std::min(kLargestPiece, pending_.size() - at);
-    ok = Parse(pending_.data() + at, static_cast<int>(piece), false);
+    ok = Pass(pending_.data() + at, piece);
   }
   if (pending_.capacity() > kKeptCapacity) {
     std::string().swap(pending_);
@@ -114,7 +142,7 @@ bool DOMParser::ParseFile(const char16_t* path) {
   }
   std::fclose(file);
   // The end of the file ends the document: a truncated one, or none at all, is refused.
-  return ok && Flush() && Parse(nullptr, 0, true);
+  return ok && Flush() && ParseNow(nullptr, 0, true);
 }
 
 DOMArena* DOMParser::Arena() {

@@ -11,6 +11,7 @@
 
 #include "xml/dom_node.h"
 #include "xml/expat_parser.h"
+#include "xml/token_end.h"
 
 namespace VEXO::XML {
 
@@ -28,9 +29,10 @@ class DOMParser : public ExpatParser<DOMParser> {
   // bytes (a refusal lasts until CreateParser).
   bool Parse(const char* bytes, int length, bool isFinal);
   // As Parse without the final flag, but while Expat waits inside a long unfinished token the
-  // bytes are kept back until they are at least twice as many as that token's part so far.
+  // bytes are kept back until they may end it, or are twice as many as the token so far.
   // Expat scans an unfinished token again from its start on every call, so feeding it in
-  // small pieces as they come would cost time quadratic in the token's length.
+  // small pieces as they come would cost time quadratic in the token's length. Bytes that
+  // are kept back cannot complete the document.
   bool Feed(const char* bytes, int length);
   // Passes on the bytes Feed kept back; false when Expat refused them (or earlier bytes).
   bool Flush();
@@ -75,6 +77,10 @@ class DOMParser : public ExpatParser<DOMParser> {
   // The attribute pairs of a start tag in ascending name order (valid until the next call).
   std::span<const XML_Char** const> SortAttributes(const XML_Char** attributes);
   bool StartChild(const XML_Char* name, const XML_Char** attributes);
+  // Parse of bytes that come right after those given so far.
+  bool ParseNow(const char* bytes, int length, bool isFinal);
+  // ParseNow without the final flag, then notes the token Expat has not finished.
+  bool Pass(const char* bytes, std::size_t size);
   // Bytes of the token Expat has not finished, counted from its start.
   std::size_t Unfinished() const;
   bool StartTop(const XML_Char* name, const XML_Char** attributes);
@@ -95,8 +101,10 @@ class DOMParser : public ExpatParser<DOMParser> {
   bool stopped_ = false;
   bool finished_ = false;  // the final flag was given and accepted
   std::vector<const XML_Char**> sorted_;
-  std::string pending_;   // kept back by Feed
-  std::int64_t fed_ = 0;  // bytes given to Expat since CreateParser
+  std::string pending_;     // kept back by Feed
+  std::int64_t fed_ = 0;    // bytes given to Expat since CreateParser
+  std::string unfinished_;  // the bytes of the token Expat has not finished
+  TokenEnd tokenEnd_;       // over unfinished_ and pending_, while unfinished_ is long
   NameTable names_;
   DOMArena* namesArena_ = nullptr;
 };

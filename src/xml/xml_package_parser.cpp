@@ -1,5 +1,5 @@
-// Receiving packages: pieces go to the DOM builder without the final flag; bytes it keeps back
-// inside a long token are passed on before anyone looks at the tree.
+// Receiving packages: pieces go to the DOM builder without the final flag. Bytes it keeps back
+// inside a long token cannot complete a package; they are passed on before the tree is handed out.
 #include "xml/xml_package_parser.h"
 
 #include <new>
@@ -52,13 +52,12 @@ HRESULT XMLPackageParser::Parse(const char* bytes, std::int32_t length) {
 }
 
 void XMLPackageParser::CatchUp() {
-  // Bytes kept back inside a long token must not hold back a package that has fully arrived;
-  // a refusal among them shows in the next Parse.
+  // Bytes kept back inside a long token cannot complete the package, but the caller may read
+  // the tree as far as it goes; a refusal among them shows in the next Parse.
   if (parser_) parser_->Flush();
 }
 
 HRESULT XMLPackageParser::IsComplete(std::int32_t* complete) {
-  CatchUp();
   const bool done = parser_ && parser_->IsComplete();
   if (complete) *complete = done ? 1 : 0;
   return done ? S_OK : E_FAIL;

@@ -134,34 +134,53 @@ TEST(XmlPackageParser, CompletesAfterTheFirstChildAndRefusesASecondPackage) {
 // Long tokens fed in small pieces: bytes the parser keeps back never hold back a package whose
 // bytes have all arrived, and a refusal among them is still reported.
 TEST(XmlPackageParser, LongTokensInSmallPiecesCompleteAsSoonAsTheirBytesArrive) {
-  const std::string value(200000, 'v');
-  const std::string good = "<m a='" + value + "'><c/>" + "<!--" + value + "--></m>\r\n\r\n";
-  const std::string bad = "<m a='" + value + "\x01" + value + "'/>\r\n\r\n";
-  const std::size_t firstChildEnd = good.find("<c/>") + 4;
-  for (const std::size_t piece : {std::size_t{1}, std::size_t{7}, std::size_t{1024}}) {
-    auto parser = NewParser();
-    for (std::size_t at = 0; at < good.size(); at += piece) {
-      const std::size_t end = std::min(good.size(), at + piece);
-      ASSERT_EQ(parser->Parse(good.data() + at, static_cast<std::int32_t>(end - at)), S_OK);
-      // Asked only near the first child's end, so that most pieces are kept back.
-      if (end + piece > firstChildEnd && at < firstChildEnd + piece) {
-        EXPECT_EQ(Completion(parser.Get()), end >= firstChildEnd ? 1 : 0) << piece << " " << end;
+  std::string value(100000, 'v');
+  for (std::size_t at = 0; at < value.size(); at += 1000) value.replace(at, 4, "->?>");
+  const std::string spaces(100000, ' ');
+  struct Case {
+    std::string text;
+    std::string completesAfter;  // the package is complete once this (first) part has arrived
+  };
+  const Case cases[] = {
+      {"<m><c a='" + value + "\" b=\"x'/></m>", "'/>"},
+      {"<m><c></c" + spaces + "></m>", spaces + ">"},
+      {"<m a=\"" + value + "'\"><!-- " + value.substr(0, 999) + " --><c/></m>", "<c/>"},
+      {"<m><?pi " + value + "?><c/></m>", "<c/>"},
+      {"<m b='1'" + spaces + "/>", "/>"},
+  };
+  for (const Case& c : cases) {
+    const std::string package = c.text + "\r\n\r\n";
+    const std::size_t completeAt = package.find(c.completesAfter) + c.completesAfter.size();
+    for (const std::size_t piece : {std::size_t{1}, std::size_t{7}, std::size_t{1024}}) {
+      auto parser = NewParser();
+      for (std::size_t at = 0; at < package.size(); at += piece) {
+        const std::size_t end = std::min(package.size(), at + piece);
+        ASSERT_EQ(parser->Parse(package.data() + at, static_cast<std::int32_t>(end - at)), S_OK);
+        ASSERT_EQ(Completion(parser.Get()), end >= completeAt ? 1 : 0)
+            << c.completesAfter << " " << piece << " " << end;
       }
+      IXMLPackage* read = nullptr;
+      ASSERT_EQ(parser->GetPackage(&read), kXmlOk);
+      // The tree is the one the whole text gives.
+      auto whole = NewParser();
+      ASSERT_EQ(whole->Parse(package.data(), static_cast<std::int32_t>(package.size())), S_OK);
+      IXMLPackage* expected = nullptr;
+      ASSERT_EQ(whole->GetPackage(&expected), kXmlOk);
+      EXPECT_EQ(DataOf(read, 1 << 20), DataOf(expected, 1 << 20));
+      read->Release();
+      expected->Release();
     }
-    IKQXmlElement* root = nullptr;
-    ASSERT_EQ(parser->GetRootElement(&root), kXmlOk);
-    std::string read(value.size() + 1, '\0');
-    EXPECT_EQ(root->GetAttribute("a", read.data(), static_cast<std::uint32_t>(read.size())),
-              kXmlOk);
-    EXPECT_EQ(read.c_str(), value);
-    root->Release();
+  }
 
+  const std::string bad = "<m a='" + value + "\x01" + value + "'/>\r\n\r\n";
+  for (const std::size_t piece : {std::size_t{1}, std::size_t{1024}}) {
     auto refusing = NewParser();
     HRESULT last = S_OK;
     for (std::size_t at = 0; at < bad.size() && last == S_OK; at += piece) {
       const std::size_t end = std::min(bad.size(), at + piece);
       last = refusing->Parse(bad.data() + at, static_cast<std::int32_t>(end - at));
     }
+    EXPECT_EQ(last, E_FAIL) << piece;
     EXPECT_EQ(Completion(refusing.Get()), 0);
     EXPECT_EQ(refusing->Parse("", 0), E_FAIL) << piece;
   }
