@@ -20,6 +20,8 @@ bool TokenEnd::Start(std::string_view token) {
   dashes_ = 0;
   question_ = false;
   kind_ = Kind::kEnded;
+  // The longest opening that decides the kind is "<!--".
+  if (token.size() < kShortest) return true;
   std::size_t skip = 0;
   if (token.starts_with("<!--")) {
     kind_ = Kind::kComment;
@@ -47,10 +49,6 @@ bool TokenEnd::Start(std::string_view token) {
     kind_ = Kind::kName;
     skip = 1;
   }
-  if (token.size() < skip) {
-    kind_ = Kind::kEnded;  // too short to tell
-    return true;
-  }
   return Scan(token.substr(skip));
 }
 
@@ -72,12 +70,9 @@ bool TokenEnd::Scan(std::string_view more) {
         if (byte == '>') kind_ = Kind::kEnded;
         break;
       case Kind::kComment:
-        // "--" ends a comment: with '>' after it, or as an error.
-        if (byte == '-') {
-          if (++dashes_ >= 2) kind_ = Kind::kEnded;
-        } else {
-          dashes_ = 0;
-        }
+        // "--" without '>' after it is an error, which completes nothing.
+        if (byte == '>' && dashes_ >= 2) kind_ = Kind::kEnded;
+        dashes_ = byte == '-' ? dashes_ + 1 : 0;
         break;
       case Kind::kPi:
         if (question_ && byte == '>') kind_ = Kind::kEnded;

@@ -9,8 +9,11 @@ namespace VEXO::XML {
 
 class TokenEnd {
  public:
+  // The fewest bytes of a token that tell its kind.
+  static constexpr std::size_t kShortest = 4;
+
   // Starts on a token whose bytes so far are token (its first byte is the token's first).
-  // True when they may end it already.
+  // True when they may end it already, or are too few to tell.
   bool Start(std::string_view token);
   // Further bytes of the same token; true once they may hold its end (and from then on).
   // Errors count as ends: what matters is only that a finished token is never missed.
