@@ -1,5 +1,5 @@
-// Feeds a package parser in pseudo-random pieces, walks what it built, and checks that the
-// package's byte form is stable through write, parse, write.
+// Feeds a package parser in pseudo-random pieces, compares it with one fed in one piece, walks
+// what it built, and checks that the package's byte form is stable through write, parse, write.
 #include "package_round_trip.h"
 
 #include <vector>
@@ -68,6 +68,7 @@ std::string CheckPackageRoundTrip(const std::uint8_t* data, std::size_t size) {
 
   auto parser = ComPtr<IXMLPackageParser>::Adopt(MakeObject<XMLPackageParser>());
   if (!parser) return "no parser";
+  const char* start = bytes;
   std::int32_t complete = 0;
   while (left > 0 && !complete) {
     state = state * 1103515245u + 12345u;
@@ -76,11 +77,20 @@ std::string CheckPackageRoundTrip(const std::uint8_t* data, std::size_t size) {
     const bool accepted = parser->Parse(bytes, static_cast<std::int32_t>(piece)) == S_OK;
     bytes += piece;
     left -= piece;
-    // Asked only now and then, so that bytes kept back inside long tokens pile up.
-    if ((state >> 8) % 4 == 0) parser->IsComplete(&complete);
+    parser->IsComplete(&complete);
     if (!accepted) break;
   }
-  parser->IsComplete(&complete);
+
+  // The same bytes in one piece: bytes kept back inside long tokens change nothing.
+  auto whole = ComPtr<IXMLPackageParser>::Adopt(MakeObject<XMLPackageParser>());
+  whole->Parse(start, static_cast<std::int32_t>(bytes - start));
+  std::int32_t wholeComplete = 0;
+  whole->IsComplete(&wholeComplete);
+  if (wholeComplete != complete) return "completion differs from one piece";
+  ComPtr<IXMLPackage> wholePackage;
+  std::string wholeText;
+  if (whole->GetPackage(wholePackage.Put()) != 0) return "no package from one piece";
+  const bool wholeWritten = Write(wholePackage.Get(), &wholeText);
 
   ComPtr<IXMLPackage> package;
   if (parser->GetPackage(package.Put()) != 0) return "no package";
@@ -90,6 +100,9 @@ std::string CheckPackageRoundTrip(const std::uint8_t* data, std::size_t size) {
   Walk(root);
   std::string first;
   const bool written = Write(package.Get(), &first);
+  if (written != wholeWritten || (written && first != wholeText)) {
+    return "tree differs from one piece: " + first + "\n" + wholeText;
+  }
   // The parser may go before the package: the tree stays with the package.
   parser.Reset();
   if (!complete) return {};
