@@ -70,6 +70,7 @@ std::string CheckPackageRoundTrip(const std::uint8_t* data, std::size_t size) {
   if (!parser) return "no parser";
   const char* start = bytes;
   std::int32_t complete = 0;
+  bool refused = false;
   while (left > 0 && !complete) {
     state = state * 1103515245u + 12345u;
     std::size_t piece = (state >> 16) % 48;
@@ -78,15 +79,21 @@ std::string CheckPackageRoundTrip(const std::uint8_t* data, std::size_t size) {
     bytes += piece;
     left -= piece;
     parser->IsComplete(&complete);
-    if (!accepted) break;
+    if (!accepted) {
+      refused = true;
+      break;
+    }
   }
 
-  // The same bytes in one piece: bytes kept back inside long tokens change nothing.
+  // The same bytes in one piece: bytes kept back inside long tokens change nothing. (Where the
+  // bytes are refused, Expat itself passes on more or less of the text before the error
+  // depending on the pieces, so the trees are compared only for accepted bytes.)
   auto whole = ComPtr<IXMLPackageParser>::Adopt(MakeObject<XMLPackageParser>());
-  whole->Parse(start, static_cast<std::int32_t>(bytes - start));
+  const bool wholeAccepted = whole->Parse(start, static_cast<std::int32_t>(bytes - start)) == S_OK;
   std::int32_t wholeComplete = 0;
   whole->IsComplete(&wholeComplete);
   if (wholeComplete != complete) return "completion differs from one piece";
+  if (wholeAccepted && refused) return "refused in pieces only";
   ComPtr<IXMLPackage> wholePackage;
   std::string wholeText;
   if (whole->GetPackage(wholePackage.Put()) != 0) return "no package from one piece";
@@ -100,7 +107,7 @@ std::string CheckPackageRoundTrip(const std::uint8_t* data, std::size_t size) {
   Walk(root);
   std::string first;
   const bool written = Write(package.Get(), &first);
-  if (written != wholeWritten || (written && first != wholeText)) {
+  if (wholeAccepted && (written != wholeWritten || (written && first != wholeText))) {
     return "tree differs from one piece: " + first + "\n" + wholeText;
   }
   // The parser may go before the package: the tree stays with the package.
