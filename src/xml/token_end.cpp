@@ -55,6 +55,11 @@ bool TokenEnd::Start(std::string_view token) {
 bool TokenEnd::Scan(std::string_view more) {
   for (const char byte : more) {
     if (kind_ == Kind::kEnded) return true;
+    // A NUL byte means UTF-16 text, whose bytes these rules do not read.
+    if (byte == '\0') {
+      kind_ = Kind::kEnded;
+      break;
+    }
     const auto c = static_cast<unsigned char>(byte);
     switch (kind_) {
       case Kind::kStartTag:

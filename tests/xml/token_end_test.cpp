@@ -44,7 +44,8 @@ TEST(TokenEnd, SeesEachTokenEndAtItsLastByteAndNotBefore) {
 }
 
 TEST(TokenEnd, ErrorsAndUnknownTokensCountAsEnded) {
-  const std::string ended[] = {"&am p", "]]]]", "    ", "", "<a"};
+  using namespace std::string_literals;
+  const std::string ended[] = {"&am p", "]]]]", "    ", "", "<a", "<\0a\0"s, "\0<\0a"s};
   for (const std::string& text : ended) {
     TokenEnd watch;
     const bool now = watch.Start(text);
