@@ -2,6 +2,8 @@
 // names and references, and literals.
 #include "xml/token_end.h"
 
+#include <cstring>
+
 namespace VEXO::XML {
 
 namespace {
@@ -20,8 +22,9 @@ bool TokenEnd::Start(std::string_view token) {
   dashes_ = 0;
   question_ = false;
   kind_ = Kind::kEnded;
-  // The longest opening that decides the kind is "<!--".
-  if (token.size() < kShortest) return true;
+  // The longest opening that decides the kind is "<!--". A NUL byte among the first two means
+  // UTF-16 text, whose bytes these rules do not read.
+  if (token.size() < kShortest || token[0] == '\0' || token[1] == '\0') return true;
   std::size_t skip = 0;
   if (token.starts_with("<!--")) {
     kind_ = Kind::kComment;
@@ -53,45 +56,49 @@ bool TokenEnd::Start(std::string_view token) {
 }
 
 bool TokenEnd::Scan(std::string_view more) {
-  for (const char byte : more) {
-    if (kind_ == Kind::kEnded) return true;
-    // A NUL byte means UTF-16 text, whose bytes these rules do not read.
-    if (byte == '\0') {
-      kind_ = Kind::kEnded;
-      break;
-    }
-    const auto c = static_cast<unsigned char>(byte);
+  const char* at = more.data();
+  const char* const end = at + more.size();
+  // Long stretches (a quoted value, a comment's text) are skipped with memchr.
+  auto skipTo = [&](char wanted) {
+    const void* found = std::memchr(at, wanted, static_cast<std::size_t>(end - at));
+    at = found ? static_cast<const char*>(found) : end;
+  };
+  while (at < end && kind_ != Kind::kEnded) {
     switch (kind_) {
       case Kind::kStartTag:
         if (quote_ != 0) {
-          if (byte == quote_) quote_ = 0;
-        } else if (byte == '\'' || byte == '"') {
-          quote_ = byte;
-        } else if (byte == '>') {
+          skipTo(quote_);
+          if (at < end) quote_ = 0;
+        } else if (*at == '\'' || *at == '"') {
+          quote_ = *at;
+        } else if (*at == '>') {
           kind_ = Kind::kEnded;
         }
         break;
       case Kind::kEndTag:
-        if (byte == '>') kind_ = Kind::kEnded;
+        skipTo('>');
+        if (at < end) kind_ = Kind::kEnded;
         break;
       case Kind::kComment:
         // "--" without '>' after it is an error, which completes nothing.
-        if (byte == '>' && dashes_ >= 2) kind_ = Kind::kEnded;
-        dashes_ = byte == '-' ? dashes_ + 1 : 0;
+        if (*at == '>' && dashes_ >= 2) kind_ = Kind::kEnded;
+        dashes_ = *at == '-' ? dashes_ + 1 : 0;
         break;
       case Kind::kPi:
-        if (question_ && byte == '>') kind_ = Kind::kEnded;
-        question_ = byte == '?';
+        if (question_ && *at == '>') kind_ = Kind::kEnded;
+        question_ = *at == '?';
         break;
       case Kind::kName:
-        if (!IsNameByte(c)) kind_ = Kind::kEnded;
+        if (!IsNameByte(static_cast<unsigned char>(*at))) kind_ = Kind::kEnded;
         break;
       case Kind::kLiteral:
-        if (byte == quote_) kind_ = Kind::kEnded;
+        skipTo(quote_);
+        if (at < end) kind_ = Kind::kEnded;
         break;
       case Kind::kEnded:
         break;
     }
+    if (at < end) ++at;
   }
   return kind_ == Kind::kEnded;
 }
