@@ -1,6 +1,7 @@
 // The check the XML fuzzer runs on each input, also replayed by the unit tests: bytes fed to
-// the package parser in pieces never crash it, and a package it completes writes, reads back
-// and writes again to the same bytes.
+// the package parser in pieces never crash it, complete and build what a builder fed the same
+// pieces without keeping any back does, and a package it completes writes, reads back and writes
+// again to the same bytes.
 #pragma once
 
 #include <cstddef>

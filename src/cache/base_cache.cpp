@@ -9,8 +9,15 @@ HRESULT BaseCache::IsExpired(const char* key, std::int32_t now, std::int32_t max
                              std::int32_t* expired) {
   ScopedLock guard(lock_);
   if (!named_ || !expired) return E_FAIL;
-  *expired = ExpiredAt(GetTime(key), now, maxAge) ? 1 : 0;
+  std::int32_t stored = 0;
+  if (ReadTime(key, &stored) != S_OK) return E_FAIL;
+  *expired = ExpiredAt(stored, now, maxAge) ? 1 : 0;
   return S_OK;
+}
+
+std::int32_t BaseCache::GetTime(const char* key) {
+  std::int32_t time = 0;
+  return ReadTime(key, &time) == S_OK ? time : 0;
 }
 
 void BaseCache::SetName(const std::u16string& name) {

@@ -12,12 +12,15 @@ namespace Vantor::KQCP {
 class BaseCache : public com::RefCounted<com::ComponentObject, IKQCache> {
  public:
   // expired = 1 when stored time + maxAge < now in wrapping signed 32-bit arithmetic.
-  // E_FAIL before the manager has named the cache or without an out pointer.
+  // E_FAIL before the manager has named the cache, without an out pointer, or when the time
+  // cannot be read.
   HRESULT IsExpired(const char* key, std::int32_t now, std::int32_t maxAge,
                     std::int32_t* expired) override;
 
-  // The time stored under the key, 0 when there is none.
-  virtual std::int32_t GetTime(const char* key) = 0;
+  // The time stored under the key, 0 when there is none or it cannot be read.
+  virtual std::int32_t GetTime(const char* key);
+  // The time stored under the key (0 for a missing key); E_FAIL when it cannot be read.
+  virtual HRESULT ReadTime(const char* key, std::int32_t* time) = 0;
 
   // Given by the manager when it creates the cache.
   void SetName(const std::u16string& name);
@@ -26,7 +29,7 @@ class BaseCache : public com::RefCounted<com::ComponentObject, IKQCache> {
  protected:
   BaseCache() = default;
 
-  // Guards the name and the derived class's store; recursive, as IsExpired calls GetTime
+  // Guards the name and the derived class's store; recursive, as IsExpired calls ReadTime
   // while holding it.
   VEXO::System::Thread::CriticalSection lock_;
 

@@ -27,6 +27,8 @@ HRESULT CacheManager_::CreateCache(const char16_t* name, std::int32_t kind) {
   ScopedLock guard(lock_);
   if (!initialised_ || !name || !*name) return E_FAIL;
   if (kind != kCacheKindMemory && kind != kCacheKindDatabase) return E_FAIL;
+  // A database cache's name becomes part of a path; it must not lead out of the directory.
+  if (kind == kCacheKindDatabase && !DBCache::NameStaysInDirectory(name)) return E_INVALIDARG;
   CacheMap& map = kind == kCacheKindMemory ? memoryCaches_ : databaseCaches_;
   try {
     const std::u16string key(name);

@@ -3,8 +3,10 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 #include <utility>
 
 namespace Vantor::KQCP {
@@ -17,13 +19,38 @@ void ThrowLayerError(const char* message) {
   throw CppSQLite3Exception(CppSQLite3Exception::kLayerError, message);
 }
 
+namespace {
+
+// Virtual machine steps between looks at the statement clock.
+constexpr int kProgressSteps = 1000;
+
+int InterruptWhenExpired(void* clock) { return static_cast<StatementClock*>(clock)->Expired(); }
+
+// The layer runs only its own statements: whatever a trigger or view stored in the file would
+// read or change is refused when a statement is compiled.
+int RefuseTriggersAndViews(void* /*unused*/, int /*action*/, const char* /*first*/,
+                           const char* /*second*/, const char* /*database*/,
+                           const char* triggerOrView) {
+  return triggerOrView ? SQLITE_DENY : SQLITE_OK;
+}
+
+void StartClock(StatementClock* clock) {
+  if (clock) clock->Start();
+}
+
+}  // namespace
+
 // ---- CppSQLite3Query ----
 
-CppSQLite3Query::CppSQLite3Query(sqlite3* db, sqlite3_stmt* statement, bool eof)
-    : db_(db), statement_(statement), eof_(eof) {}
+CppSQLite3Query::CppSQLite3Query(sqlite3* db, sqlite3_stmt* statement, bool eof,
+                                 StatementClock* clock)
+    : db_(db), statement_(statement), eof_(eof), clock_(clock) {}
 
 CppSQLite3Query::CppSQLite3Query(CppSQLite3Query&& other) noexcept
-    : db_(other.db_), statement_(std::exchange(other.statement_, nullptr)), eof_(other.eof_) {}
+    : db_(other.db_),
+      statement_(std::exchange(other.statement_, nullptr)),
+      eof_(other.eof_),
+      clock_(other.clock_) {}
 
 CppSQLite3Query::~CppSQLite3Query() {
   // An error at finalisation belongs to a step that already reported it.
@@ -32,6 +59,7 @@ CppSQLite3Query::~CppSQLite3Query() {
 
 void CppSQLite3Query::NextRow() {
   CheckRow();
+  StartClock(clock_);
   const int rc = sqlite3_step(statement_);
   if (rc == SQLITE_DONE) {
     eof_ = true;
@@ -93,17 +121,19 @@ void CppSQLite3Query::CheckIndex(int index) const {
 
 // ---- CppSQLite3Statement ----
 
-CppSQLite3Statement::CppSQLite3Statement(sqlite3* db, sqlite3_stmt* statement)
-    : db_(db), statement_(statement) {}
+CppSQLite3Statement::CppSQLite3Statement(sqlite3* db, sqlite3_stmt* statement,
+                                         StatementClock* clock)
+    : db_(db), statement_(statement), clock_(clock) {}
 
 CppSQLite3Statement::CppSQLite3Statement(CppSQLite3Statement&& other) noexcept
-    : db_(other.db_), statement_(std::exchange(other.statement_, nullptr)) {}
+    : db_(other.db_), statement_(std::exchange(other.statement_, nullptr)), clock_(other.clock_) {}
 
 CppSQLite3Statement& CppSQLite3Statement::operator=(CppSQLite3Statement&& other) noexcept {
   if (this != &other) {
     Finalize();
     db_ = other.db_;
     statement_ = std::exchange(other.statement_, nullptr);
+    clock_ = other.clock_;
   }
   return *this;
 }
@@ -133,6 +163,7 @@ void CppSQLite3Statement::Bind(int parameter, const char* text, std::uint64_t by
 
 bool CppSQLite3Statement::Step() {
   CheckStatement();
+  StartClock(clock_);
   const int rc = sqlite3_step(statement_);
   if (rc == SQLITE_ROW) return true;
   if (rc == SQLITE_DONE) return false;
@@ -176,14 +207,50 @@ void CppSQLite3DB::Open(const std::string& path) {
   sqlite3* db = nullptr;
   // The cache's own lock keeps one connection to one thread at a time.
   const int rc = sqlite3_open_v2(
-      path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+      path.c_str(), &db,
+      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW,
+      nullptr);
   if (rc != SQLITE_OK) {
     CppSQLite3Exception error(rc, db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
     sqlite3_close_v2(db);
     throw error;
   }
   db_ = db;
+  try {
+    Harden();
+  } catch (...) {
+    Close();
+    throw;
+  }
   SetBusyTimeout(kBusyTimeoutMs);
+}
+
+void CppSQLite3DB::Harden() {
+  // Defensive mode keeps SQL from corrupting the file on purpose; an untrusted schema lets
+  // no function of the file's own schema (views, triggers, defaults) run with side effects.
+  int on = -1;
+  int rc = sqlite3_db_config(db_, SQLITE_DBCONFIG_DEFENSIVE, 1, &on);
+  if (rc != SQLITE_OK || on != 1) ThrowSQLiteError(db_, rc == SQLITE_OK ? SQLITE_ERROR : rc);
+  rc = sqlite3_db_config(db_, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, &on);
+  if (rc != SQLITE_OK || on != 0) ThrowSQLiteError(db_, rc == SQLITE_OK ? SQLITE_ERROR : rc);
+  rc = sqlite3_set_authorizer(db_, &RefuseTriggersAndViews, nullptr);
+  if (rc != SQLITE_OK) ThrowSQLiteError(db_, rc);
+  sqlite3_progress_handler(db_, kProgressSteps, &InterruptWhenExpired, &clock_);
+}
+
+int CppSQLite3DB::WaitForLock(void* self, int attempts) {
+  // The waits of SQLite's own busy timeout; the statement's clock starts again after each.
+  static constexpr int kDelaysMs[] = {1, 2, 5, 10, 15, 20, 25, 25, 25, 50, 50, 100};
+  auto* db = static_cast<CppSQLite3DB*>(self);
+  const auto now = std::chrono::steady_clock::now();
+  if (attempts == 0) db->busySince_ = now;
+  const auto left = db->busyTimeout_ - (now - db->busySince_);
+  if (left <= std::chrono::steady_clock::duration::zero()) return 0;
+  const int step = std::min<int>(attempts, std::size(kDelaysMs) - 1);
+  std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+      std::chrono::milliseconds(kDelaysMs[step]), left));
+  db->clock_.Start();
+  return 1;
 }
 
 void CppSQLite3DB::Close() noexcept {
@@ -193,7 +260,12 @@ void CppSQLite3DB::Close() noexcept {
 
 void CppSQLite3DB::SetBusyTimeout(int milliseconds) {
   CheckOpen();
-  sqlite3_busy_timeout(db_, milliseconds);
+  busyTimeout_ = std::chrono::milliseconds(std::max(milliseconds, 0));
+  sqlite3_busy_handler(db_, &WaitForLock, this);
+}
+
+void CppSQLite3DB::SetStatementTimeLimit(int milliseconds) {
+  clock_.limit = std::chrono::milliseconds(std::max(milliseconds, 0));
 }
 
 void CppSQLite3DB::CheckOpen() const {
@@ -202,6 +274,7 @@ void CppSQLite3DB::CheckOpen() const {
 
 sqlite3_stmt* CppSQLite3DB::Prepare(const char* sql, bool kept) {
   CheckOpen();
+  clock_.Start();  // reading a large schema runs statements too
   sqlite3_stmt* statement = nullptr;
   const int rc =
       sqlite3_prepare_v3(db_, sql, -1, kept ? SQLITE_PREPARE_PERSISTENT : 0, &statement, nullptr);
@@ -212,6 +285,7 @@ sqlite3_stmt* CppSQLite3DB::Prepare(const char* sql, bool kept) {
 
 int CppSQLite3DB::ExecDML(const char* sql) {
   CheckOpen();
+  clock_.Start();
   char* message = nullptr;
   const int rc = sqlite3_exec(db_, sql, nullptr, nullptr, &message);
   if (rc != SQLITE_OK) {
@@ -224,9 +298,10 @@ int CppSQLite3DB::ExecDML(const char* sql) {
 
 CppSQLite3Query CppSQLite3DB::ExecQuery(const char* sql) {
   sqlite3_stmt* statement = Prepare(sql, false);
+  clock_.Start();
   const int rc = sqlite3_step(statement);
   if (rc == SQLITE_ROW || rc == SQLITE_DONE) {
-    return CppSQLite3Query(db_, statement, rc == SQLITE_DONE);
+    return CppSQLite3Query(db_, statement, rc == SQLITE_DONE, &clock_);
   }
   CppSQLite3Exception error(rc, sqlite3_errmsg(db_));
   sqlite3_finalize(statement);
@@ -240,7 +315,7 @@ int CppSQLite3DB::ExecScalar(const char* sql) {
 }
 
 CppSQLite3Statement CppSQLite3DB::Compile(const char* sql) {
-  return CppSQLite3Statement(db_, Prepare(sql, true));
+  return CppSQLite3Statement(db_, Prepare(sql, true), &clock_);
 }
 
 std::int64_t CppSQLite3DB::MaxValueLength() const {

@@ -3,6 +3,7 @@
 // CppSQLite3Exception carrying SQLite's code and message.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -13,10 +14,20 @@ struct sqlite3_stmt;
 
 namespace Vantor::KQCP {
 
+// When the statement running on a connection started; the progress handler interrupts it once
+// it has run longer than the limit, so that no file (a planted trigger, a runaway query) can
+// hang a caller or hold the write lock. Waits for other connections' locks do not count.
+struct StatementClock {
+  std::chrono::steady_clock::time_point started{};
+  std::chrono::milliseconds limit{0};
+  void Start() { started = std::chrono::steady_clock::now(); }
+  bool Expired() const { return std::chrono::steady_clock::now() - started > limit; }
+};
+
 // The rows of a one-shot query, positioned on the first row; finalised when it ends.
 class CppSQLite3Query {
  public:
-  CppSQLite3Query(sqlite3* db, sqlite3_stmt* statement, bool eof);
+  CppSQLite3Query(sqlite3* db, sqlite3_stmt* statement, bool eof, StatementClock* clock);
   CppSQLite3Query(CppSQLite3Query&& other) noexcept;
   CppSQLite3Query& operator=(CppSQLite3Query&&) = delete;
   ~CppSQLite3Query();
@@ -38,6 +49,7 @@ class CppSQLite3Query {
   sqlite3* db_;
   sqlite3_stmt* statement_;
   bool eof_;
+  StatementClock* clock_;
 };
 
 // A compiled statement with parameters, stepped and reset as often as needed. Text bound to it
@@ -45,7 +57,7 @@ class CppSQLite3Query {
 class CppSQLite3Statement {
  public:
   CppSQLite3Statement() = default;
-  CppSQLite3Statement(sqlite3* db, sqlite3_stmt* statement);
+  CppSQLite3Statement(sqlite3* db, sqlite3_stmt* statement, StatementClock* clock);
   CppSQLite3Statement(CppSQLite3Statement&& other) noexcept;
   CppSQLite3Statement& operator=(CppSQLite3Statement&& other) noexcept;
   ~CppSQLite3Statement();
@@ -70,6 +82,7 @@ class CppSQLite3Statement {
 
   sqlite3* db_ = nullptr;
   sqlite3_stmt* statement_ = nullptr;
+  StatementClock* clock_ = nullptr;
 };
 
 // Resets a statement when the scope ends, so no read or write stays open between calls.
@@ -87,6 +100,8 @@ class StatementUse {
 class CppSQLite3DB {
  public:
   static constexpr int kBusyTimeoutMs = 60000;
+  // The longest a statement may run, not counting waits for locks.
+  static constexpr int kStatementTimeLimitMs = 2000;
 
   CppSQLite3DB() = default;
   ~CppSQLite3DB();
@@ -94,11 +109,17 @@ class CppSQLite3DB {
   CppSQLite3DB& operator=(const CppSQLite3DB&) = delete;
 
   // Opens (creating when absent) the database file at a UTF-8 path and sets the busy timeout.
-  // On failure the connection stays closed and the error is thrown.
+  // The file is treated as untrusted: a symbolic link is not followed, SQLite's defensive mode
+  // is on and its schema untrusted, nothing a trigger or view would do is allowed, and every
+  // statement is bounded in time. On failure the connection stays closed and the error is
+  // thrown.
   void Open(const std::string& path);
   void Close() noexcept;
   bool IsOpen() const { return db_ != nullptr; }
+  // Waits for other connections' locks at most this long (the time any statement then still
+  // runs is bounded apart).
   void SetBusyTimeout(int milliseconds);
+  void SetStatementTimeLimit(int milliseconds);
 
   // Runs statements that return no rows; the number of rows changed by the last one.
   int ExecDML(const char* sql);
@@ -118,8 +139,13 @@ class CppSQLite3DB {
   void CheckOpen() const;
   // kept: the statement is reused for the connection's life.
   sqlite3_stmt* Prepare(const char* sql, bool kept);
+  void Harden();
+  static int WaitForLock(void* self, int attempts);
 
   sqlite3* db_ = nullptr;
+  StatementClock clock_{{}, std::chrono::milliseconds(kStatementTimeLimitMs)};
+  std::chrono::milliseconds busyTimeout_{kBusyTimeoutMs};
+  std::chrono::steady_clock::time_point busySince_{};
 };
 
 // Throws the connection's current error for the given code.

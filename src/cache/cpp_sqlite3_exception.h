@@ -34,6 +34,7 @@ inline constexpr const char* kNullStatement = "Null Virtual Machine pointer";
 inline constexpr const char* kInvalidScalar = "Invalid scalar query";
 inline constexpr const char* kInvalidFieldName = "Invalid field name requested";
 inline constexpr const char* kInvalidFieldIndex = "Invalid field index requested";
+inline constexpr const char* kForeignSchema = "Schema holds objects the cache does not create";
 }  // namespace sqlite_layer_error
 
 }  // namespace Vantor::KQCP

@@ -1,10 +1,15 @@
 // The database cache: connection set-up, schema, and the four operations over kept statements.
 #include "cache/db_cache.h"
 
+#include <stdlib.h>
+
+#include <cctype>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string_view>
 
 #include "cache/binary_text.h"
 #include "os/library.h"
@@ -45,6 +50,40 @@ bool SelectStored(CppSQLite3Statement& query, const char* key, StoredText& store
   return true;
 }
 
+// The schema text of the table and index the cache creates, as SQLite keeps it.
+constexpr std::string_view kTableSchema =
+    "CREATE TABLE CacheData(key TEXT, time INTEGER, data BLOB)";
+constexpr std::string_view kIndexSchema = "CREATE INDEX CacheDataKey on CacheData(key)";
+
+// Equal but for case and white space.
+bool SameSchema(const char* sql, std::string_view expected) {
+  std::string_view text(sql ? sql : "");
+  auto next = [](std::string_view& rest) {
+    while (!rest.empty() && std::isspace(static_cast<unsigned char>(rest.front()))) {
+      rest.remove_prefix(1);
+    }
+    if (rest.empty()) return -1;
+    const int c = std::tolower(static_cast<unsigned char>(rest.front()));
+    rest.remove_prefix(1);
+    return c;
+  };
+  for (;;) {
+    const int a = next(text);
+    const int b = next(expected);
+    if (a != b) return false;
+    if (a < 0) return true;
+  }
+}
+
+// A name from the file as it may stand in a log line: printable ASCII only, and not too long.
+std::string Printable(std::string_view text) {
+  constexpr std::size_t kLongest = 64;
+  std::string out;
+  for (const char c : text.substr(0, kLongest)) out += c >= 0x20 && c < 0x7f ? c : '?';
+  if (text.size() > kLongest) out += "...";
+  return out;
+}
+
 }  // namespace
 
 DBCache::DBCache() = default;
@@ -54,15 +93,68 @@ std::string DBCache::FilePath(const std::u16string& directory, const std::u16str
   return os::ToNativePath(directory + u"\\" + name);
 }
 
+bool DBCache::NameStaysInDirectory(std::u16string_view name) {
+  if (name.empty() || name.front() == u'/' || name.front() == u'\\') return false;
+  while (!name.empty()) {
+    const std::size_t end = name.find_first_of(u"/\\");
+    if (name.substr(0, end) == u"..") return false;
+    if (end == std::u16string_view::npos) break;
+    name.remove_prefix(end + 1);
+  }
+  return true;
+}
+
 void DBCache::Open(const std::u16string& directory) {
   ScopedLock guard(lock_);
   try {
-    statements_.reset();
-    db_.Open(FilePath(directory, Name()));
+    directory_ = directory;
+    OpenFile();
+  } catch (...) {
+    // Not reported: the operations try again and report the failure.
+  }
+}
+
+std::string DBCache::OpenedPath() {
+  // The host's directory may lie behind symbolic links; only what lies below it, the cache's
+  // own name, may not (the connection follows none).
+  std::string directory = os::ToNativePath(directory_);
+  if (char* real = realpath(directory.c_str(), nullptr)) {
+    directory = real;
+    std::free(real);
+  }
+  return directory + "/" + os::ToNativePath(Name());
+}
+
+void DBCache::OpenFile() {
+  statements_.reset();
+  db_.Open(OpenedPath());
+  try {
+    CheckSchema();
     ApplyConnectionSettings();
     Prepare();
   } catch (...) {
-    // Not reported: the operations report the failure.
+    statements_.reset();
+    db_.Close();
+    throw;
+  }
+}
+
+void DBCache::CheckSchema() {
+  CppSQLite3Query rows = db_.ExecQuery("select type, name, sql from sqlite_master;");
+  for (; !rows.Eof(); rows.NextRow()) {
+    const std::string_view type = rows.FieldValue(0);
+    const std::string_view name = rows.FieldValue(1);
+    const char* sql = rows.FieldValue(2);
+    if (type == "table" && name == kTableName && SameSchema(sql, kTableSchema)) continue;
+    if (type == "index" && name == kIndexName && SameSchema(sql, kIndexSchema)) continue;
+    if (!refusalLogged_) {
+      refusalLogged_ = true;
+      std::fprintf(stderr,
+                   "KQCP: cache file %s not used: its schema holds %s \"%s\", which the cache "
+                   "does not create\n",
+                   OpenedPath().c_str(), Printable(type).c_str(), Printable(name).c_str());
+    }
+    ThrowLayerError(sqlite_layer_error::kForeignSchema);
   }
 }
 
@@ -124,7 +216,8 @@ void DBCache::Prepare() {
 }
 
 DBCache::Statements& DBCache::Ready() {
-  if (!db_.IsOpen()) ThrowLayerError(sqlite_layer_error::kNotOpen);
+  // A file that could not be opened (its directory missing, say) may be usable by now.
+  if (!db_.IsOpen()) OpenFile();
   if (!statements_) Prepare();
   return *statements_;
 }
@@ -212,7 +305,7 @@ HRESULT DBCache::GetValueSize(const char* key, std::int32_t* length) {
     Statements& s = Ready();
     StatementUse use(s.selectData);
     StoredText stored;
-    if (!SelectStored(s.selectData, key, stored)) return S_OK;  // no row: length untouched
+    if (!SelectStored(s.selectData, key, stored)) return S_FALSE;  // no row: length untouched
     if (stored.size < 0) return E_FAIL;
     *length = static_cast<std::int32_t>(stored.size);
     return S_OK;
@@ -221,17 +314,17 @@ HRESULT DBCache::GetValueSize(const char* key, std::int32_t* length) {
   }
 }
 
-std::int32_t DBCache::GetTime(const char* key) {
-  if (!key) return 0;
+HRESULT DBCache::ReadTime(const char* key, std::int32_t* time) {
+  if (!key || !time) return E_FAIL;
   ScopedLock guard(lock_);
   try {
     Statements& s = Ready();
     StatementUse use(s.selectTime);
     s.selectTime.Bind(1, key, std::strlen(key));
-    if (!s.selectTime.Step() || s.selectTime.ColumnIsNull(0)) return 0;
-    return s.selectTime.ColumnInt(0);
+    *time = !s.selectTime.Step() || s.selectTime.ColumnIsNull(0) ? 0 : s.selectTime.ColumnInt(0);
+    return S_OK;
   } catch (...) {
-    return 0;
+    return E_FAIL;
   }
 }
 

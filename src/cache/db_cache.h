@@ -20,15 +20,20 @@ class DBCache final : public BaseCache {
   // that do not know it are unaffected.
   static constexpr const char* kCreateIndex =
       "create index if not exists CacheDataKey on CacheData(key);";
+  static constexpr const char* kIndexName = "CacheDataKey";
 
   DBCache();
   ~DBCache() override;
 
   // directory + "\" + name, as a native UTF-8 path ("\" is a separator).
   static std::string FilePath(const std::u16string& directory, const std::u16string& name);
+  // Whether the file of a cache of that name stays inside the cache directory: the name is
+  // not absolute and has no ".." component ("/" and "\" both separate components).
+  static bool NameStaysInDirectory(std::u16string_view name);
 
   // Opens the file of the cache (named beforehand) in the directory, creating file and table
-  // when absent. Failures are not reported: the operations then fail until the file is usable.
+  // when absent. Failures are not reported: each operation tries again until the file is
+  // usable. A file whose schema holds anything besides the cache's table and index is refused.
   void Open(const std::u16string& directory);
 
   // E_FAIL for a null key or data pointer or a negative length, and for any database error.
@@ -38,14 +43,20 @@ class DBCache final : public BaseCache {
   // E_OUTOFMEMORY when the buffer is shorter than the data. The data length is stored in
   // both the success and the E_OUTOFMEMORY case.
   HRESULT GetValue(const char* key, void* buffer, std::int32_t* length) override;
-  // S_OK with the length stored, or S_OK with the length untouched when the key has no row.
+  // S_OK with the length stored, or S_FALSE with the length untouched when the key has no row.
   HRESULT GetValueSize(const char* key, std::int32_t* length) override;
-  // 0 when the key has no row, its time is NULL, or the database fails.
-  std::int32_t GetTime(const char* key) override;
+  // 0 stored when the key has no row or its time is NULL; E_FAIL when the database fails.
+  HRESULT ReadTime(const char* key, std::int32_t* time) override;
 
  private:
   struct Statements;
 
+  // The file's path with the directory's symbolic links resolved.
+  std::string OpenedPath();
+  // Opens the connection and sets up the file; the connection stays closed on failure.
+  void OpenFile();
+  // Throws, with one log line per cache, when the schema holds an object of someone else.
+  void CheckSchema();
   void ApplyConnectionSettings();
   void EnsureTable();
   // Table, index and kept statements; retried by each operation until it succeeds.
@@ -54,6 +65,8 @@ class DBCache final : public BaseCache {
   // Update, and insert when no row changed, as one write transaction.
   void Write(const char* key, std::int32_t time, const char* text, std::size_t size);
 
+  std::u16string directory_;
+  bool refusalLogged_ = false;
   CppSQLite3DB db_;
   // Declared after the connection, so the statements are finalised before it closes.
   std::unique_ptr<Statements> statements_;

@@ -64,11 +64,12 @@ HRESULT MemCache::GetValueSize(const char* key, std::int32_t* length) {
   return S_OK;
 }
 
-std::int32_t MemCache::GetTime(const char* key) {
-  if (!key) return 0;
+HRESULT MemCache::ReadTime(const char* key, std::int32_t* time) {
+  if (!key || !time) return E_FAIL;
   ScopedLock guard(lock_);
   const Entry* entry = Find(key);
-  return entry ? static_cast<std::int32_t>(entry->time) : 0;
+  *time = entry ? static_cast<std::int32_t>(entry->time) : 0;
+  return S_OK;
 }
 
 }  // namespace Vantor::KQCP

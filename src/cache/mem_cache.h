@@ -21,7 +21,8 @@ class MemCache final : public BaseCache {
                    std::int32_t length) override;
   HRESULT GetValue(const char* key, void* buffer, std::int32_t* length) override;
   HRESULT GetValueSize(const char* key, std::int32_t* length) override;
-  std::int32_t GetTime(const char* key) override;
+  // E_FAIL only for a null key or out pointer.
+  HRESULT ReadTime(const char* key, std::int32_t* time) override;
 
  private:
   struct Entry {

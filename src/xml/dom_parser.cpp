@@ -1,6 +1,7 @@
 // Tree building from Expat's callbacks, and file parsing.
 #include "xml/dom_parser.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <new>
 
@@ -13,6 +14,12 @@ namespace VEXO::XML {
 namespace {
 constexpr std::size_t kInitialStack = 16;
 constexpr std::size_t kFileBlock = 4096;
+// Below this an unfinished token is cheap to scan again.
+constexpr std::size_t kGatherFrom = 64;
+// A larger buffer for kept-back bytes is given back after use.
+constexpr std::size_t kKeptCapacity = 64 * 1024;
+// Expat takes an int length.
+constexpr std::size_t kLargestPiece = std::size_t{1} << 30;
 }  // namespace
 
 DOMParser::DOMParser() { stack_.resize(kInitialStack); }
@@ -23,7 +30,13 @@ bool DOMParser::CreateParser(const char* encoding, const char* separator) {
   depth_ = -1;
   complete_ = false;
   stopped_ = false;
+  finished_ = false;
+  fed_ = 0;
+  std::string().swap(pending_);
+  std::string().swap(unfinished_);
   for (Level& level : stack_) level.node = nullptr;
+  std::vector<DOMNode*>().swap(openChildren_);
+  std::string().swap(openText_);
   return CreateExpat(encoding, separator);
 }
 
@@ -34,7 +47,76 @@ void DOMParser::SetTopNode(DOMNode* top) {
 }
 
 bool DOMParser::Parse(const char* bytes, int length, bool isFinal) {
-  return ParseExpat(bytes, length, isFinal);
+  // Bytes Feed kept back come first; what follows is not watched.
+  if (!pending_.empty() && !Flush()) return false;
+  unfinished_.clear();
+  return ParseNow(bytes, length, isFinal);
+}
+
+bool DOMParser::ParseNow(const char* bytes, int length, bool isFinal) {
+  if (length < 0) length = bytes ? static_cast<int>(std::strlen(bytes)) : 0;
+  // Ending a document that has ended already changes nothing; more bytes after it are refused.
+  if (finished_) return length == 0 && isFinal;
+  if (stopped_ || !ParseExpat(bytes, length, isFinal)) return false;
+  fed_ += length;
+  finished_ = isFinal;
+  return true;
+}
+
+std::size_t DOMParser::Unfinished() const {
+  if (!Handle()) return 0;
+  const auto at = static_cast<std::int64_t>(XML_GetCurrentByteIndex(Handle()));
+  return at < 0 || at > fed_ ? 0 : static_cast<std::size_t>(fed_ - at);
+}
+
+bool DOMParser::Pass(const char* bytes, std::size_t size) {
+  if (!ParseNow(bytes, static_cast<int>(size), false)) return false;
+  // The unfinished token lies in the last bytes given, and began no earlier than the one
+  // before, so its copy is made of the old copy's end and these bytes.
+  const std::size_t unfinished = Unfinished();
+  try {
+    if (unfinished <= size) {
+      unfinished_.assign(bytes + size - unfinished, unfinished);
+    } else if (unfinished - size <= unfinished_.size()) {
+      unfinished_.erase(0, unfinished_.size() - (unfinished - size));
+      unfinished_.append(bytes, size);
+    } else {
+      unfinished_.clear();  // cannot happen; watching stops, so nothing is kept back
+    }
+  } catch (...) {
+    unfinished_.clear();
+  }
+  if (unfinished_.size() >= kGatherFrom) tokenEnd_.Start(unfinished_);
+  return true;
+}
+
+bool DOMParser::Feed(const char* bytes, int length) {
+  if (length < 0) length = bytes ? static_cast<int>(std::strlen(bytes)) : 0;
+  if (stopped_ || !Accepting() || (!bytes && length != 0)) return false;
+  const std::size_t size = static_cast<std::size_t>(length);
+  if (unfinished_.size() < kGatherFrom) return Pass(bytes, size);
+  try {
+    pending_.append(bytes, size);
+  } catch (...) {
+    stopped_ = true;  // bytes are lost: nothing after them may be taken
+    return false;
+  }
+  const bool mayEnd = tokenEnd_.Scan({bytes, size});
+  return (!mayEnd && pending_.size() < 2 * unfinished_.size()) || Flush();
+}
+
+bool DOMParser::Flush() {
+  bool ok = !stopped_ && Accepting();
+  for (std::size_t at = 0; ok && at < pending_.size(); at += kLargestPiece) {
+    const std::size_t piece = std::min(kLargestPiece, pending_.size() - at);
+    ok = Pass(pending_.data() + at, piece);
+  }
+  if (pending_.capacity() > kKeptCapacity) {
+    std::string().swap(pending_);
+  } else {
+    pending_.clear();
+  }
+  return ok;
 }
 
 bool DOMParser::ParseFile(const char16_t* path) {
@@ -51,7 +133,7 @@ bool DOMParser::ParseFile(const char16_t* path) {
   char block[kFileBlock];
   while (ok) {
     const std::size_t got = std::fread(block, 1, sizeof block, file);
-    if (got > 0) ok = Parse(block, static_cast<int>(got), false);
+    if (got > 0) ok = Feed(block, static_cast<int>(got));
     if (got < sizeof block) {
       // A read error, unlike the end of the file, fails the parse.
       if (std::ferror(file)) ok = false;
@@ -59,7 +141,8 @@ bool DOMParser::ParseFile(const char16_t* path) {
     }
   }
   std::fclose(file);
-  return ok;
+  // The end of the file ends the document: a truncated one, or none at all, is refused.
+  return ok && Flush() && ParseNow(nullptr, 0, true);
 }
 
 DOMArena* DOMParser::Arena() {
@@ -94,9 +177,21 @@ void DOMParser::OnStartElement(const XML_Char* name, const XML_Char** attributes
   if (!ok) Stop();
 }
 
+std::span<const XML_Char** const> DOMParser::SortAttributes(const XML_Char** attributes) {
+  // Sorted once per element: inserting one by one into the ordered array would cost time
+  // quadratic in the number of attributes. Expat has already refused repeated names.
+  sorted_.clear();
+  for (const XML_Char** pair = attributes; pair[0]; pair += 2) sorted_.push_back(pair);
+  std::sort(sorted_.begin(), sorted_.end(), [](const XML_Char** a, const XML_Char** b) {
+    return std::strcmp(a[0], b[0]) < 0;  // compares as unsigned bytes
+  });
+  return sorted_;
+}
+
 bool DOMParser::StartTop(const XML_Char* name, const XML_Char** attributes) {
   if (!top_->SetName(name)) return false;
-  for (const XML_Char** pair = attributes; pair[0]; pair += 2) {
+  // In ascending order each one is appended at the end of the array.
+  for (const XML_Char** pair : SortAttributes(attributes)) {
     if (top_->SetAttribute(pair[0], pair[1]) == kDomFailed) return false;
   }
   depth_ = 0;
@@ -108,7 +203,7 @@ bool DOMParser::StartChild(const XML_Char* name, const XML_Char** attributes) {
   DOMArena* arena = Arena();
   if (!arena) return false;
   const auto depth = static_cast<std::size_t>(depth_) + 1;
-  if (depth >= stack_.size()) stack_.resize(stack_.size() * 2);
+  if (depth >= stack_.size()) stack_.resize(depth + 1);
 
   void* memory = arena->Allocate(sizeof(DOMNode), alignof(DOMNode));
   if (!memory) return false;
@@ -119,36 +214,25 @@ bool DOMParser::StartChild(const XML_Char* name, const XML_Char** attributes) {
   if (!nameRep) return false;
   node->name_.Share(nameRep);
 
-  std::size_t count = 0;
-  while (attributes[count * 2]) ++count;
-  if (count > 0) {
+  const auto sorted = SortAttributes(attributes);
+  if (!sorted.empty()) {
+    const std::size_t count = sorted.size();
     auto* array = static_cast<DOMNode::AttributeArray*>(arena->Allocate(
         sizeof(DOMNode::AttributeArray) + sizeof(DOMAttribute) * count, alignof(DOMAttribute)));
     if (!array) return false;
     array->size = 0;
     array->capacity = 0;
     DOMAttribute* items = array->Items();
-    for (std::size_t i = 0; i < count; ++i) {
-      const XML_Char* key = attributes[i * 2];
-      const XML_Char* value = attributes[i * 2 + 1];
-      StringRep* keyRep = names_.Find(*arena, key);
-      StringRep* valueRep = StringRep::InArena(*arena, value, std::strlen(value));
+    for (const XML_Char** pair : sorted) {
+      StringRep* keyRep = names_.Find(*arena, pair[0]);
+      StringRep* valueRep = StringRep::InArena(*arena, pair[1], std::strlen(pair[1]));
       if (!keyRep || !valueRep) return false;
       if (keyRep->size == 5 && std::memcmp(keyRep->Data(), "xmlns", 5) == 0) {
         node->namespace_.Share(valueRep);
       }
-      // Insertion in name order; Expat has already refused repeated names.
-      std::size_t at = array->size;
-      while (at > 0 && items[at - 1].name.view().compare({keyRep->Data(), keyRep->size}) > 0) {
-        --at;
-      }
-      new (&items[array->size]) DOMAttribute;
-      for (std::size_t j = array->size; j > at; --j) {
-        items[j].name.Share(items[j - 1].name.Rep());
-        items[j].value.Share(items[j - 1].value.Rep());
-      }
-      items[at].name.Share(keyRep);
-      items[at].value.Share(valueRep);
+      auto* item = new (&items[array->size]) DOMAttribute;
+      item->name.Share(keyRep);
+      item->value.Share(valueRep);
       ++array->size;
     }
     node->attributes_ = array;
@@ -156,8 +240,8 @@ bool DOMParser::StartChild(const XML_Char* name, const XML_Char** attributes) {
 
   Level& level = stack_[depth];
   level.node = node;
-  level.text.clear();
-  level.children.clear();
+  level.childStart = openChildren_.size();
+  level.textStart = openText_.size();
   depth_ = static_cast<int>(depth);
   return true;
 }
@@ -178,8 +262,8 @@ void DOMParser::OnCharacterData(const XML_Char* data, int length) {
 }
 
 bool DOMParser::AppendText(Level& level, std::string_view text) {
-  if (!level.text.empty()) {
-    level.text.append(text);
+  if (openText_.size() > level.textStart) {
+    openText_.append(text);
     return true;
   }
   // The text of a leaf usually arrives in a few pieces with nothing in between, so it is
@@ -203,8 +287,8 @@ bool DOMParser::AppendText(Level& level, std::string_view text) {
     rep->Data()[rep->size] = '\0';
     return true;
   }
-  level.text.assign(rep->Data(), rep->size);
-  level.text.append(text);
+  openText_.append(rep->Data(), rep->size);
+  openText_.append(text);
   field.Clear();
   return true;
 }
@@ -213,20 +297,23 @@ bool DOMParser::Finish(Level& level) {
   DOMArena* arena = Arena();
   if (!arena) return false;
   DOMNode* node = level.node;
-  if (!level.text.empty()) {
-    StringRep* text = StringRep::InArena(*arena, level.text.data(), level.text.size());
+  if (openText_.size() > level.textStart) {
+    StringRep* text = StringRep::InArena(*arena, openText_.data() + level.textStart,
+                                         openText_.size() - level.textStart);
     if (!text) return false;
     node->text_.Share(text);
+    openText_.resize(level.textStart);
   }
-  if (!level.children.empty()) {
-    const std::size_t count = level.children.size();
+  if (openChildren_.size() > level.childStart) {
+    const std::size_t count = openChildren_.size() - level.childStart;
     auto* array = static_cast<DOMNode::ChildArray*>(
         arena->Allocate(sizeof(DOMNode::ChildArray) + sizeof(DOMNode*) * count, alignof(DOMNode*)));
     if (!array) return false;
     array->size = static_cast<std::uint32_t>(count);
     array->capacity = 0;
-    std::memcpy(array->Items(), level.children.data(), sizeof(DOMNode*) * count);
+    std::memcpy(array->Items(), openChildren_.data() + level.childStart, sizeof(DOMNode*) * count);
     node->children_ = array;
+    openChildren_.resize(level.childStart);
   }
   return true;
 }
@@ -247,7 +334,7 @@ void DOMParser::OnEndElement(const XML_Char* /*name*/) {
       if (depth_ == 1) {
         ok = top_->AttachChild(node) == kDomOk;
       } else {
-        stack_[depth_ - 1].children.push_back(node);
+        openChildren_.push_back(node);
       }
     }
     if (ok) {

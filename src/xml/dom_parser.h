@@ -4,11 +4,14 @@
 // top element itself. The parser never owns or destroys the tree.
 #pragma once
 
+#include <deque>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "xml/dom_node.h"
 #include "xml/expat_parser.h"
+#include "xml/token_end.h"
 
 namespace VEXO::XML {
 
@@ -22,10 +25,19 @@ class DOMParser : public ExpatParser<DOMParser> {
   bool CreateParser(const char* encoding = nullptr, const char* separator = nullptr);
   void SetTopNode(DOMNode* top);
   DOMNode* TopNode() const { return top_; }
-  // Negative length: NUL-terminated bytes. False when Expat refused them.
+  // Negative length: NUL-terminated bytes. False when Expat refused them, or refused earlier
+  // bytes (a refusal lasts until CreateParser).
   bool Parse(const char* bytes, int length, bool isFinal);
-  // Opens the file, creates a fresh Expat parser and feeds it in 4096-byte blocks without the
-  // final flag: true when the file opened and every block was accepted.
+  // As Parse without the final flag, but while Expat waits inside a long unfinished token the
+  // bytes are kept back until they may end it, or are twice as many as the token so far.
+  // Expat scans an unfinished token again from its start on every call, so feeding it in
+  // small pieces as they come would cost time quadratic in the token's length. Bytes that
+  // are kept back cannot complete the document.
+  bool Feed(const char* bytes, int length);
+  // Passes on the bytes Feed kept back; false when Expat refused them (or earlier bytes).
+  bool Flush();
+  // Opens the file, creates a fresh Expat parser, feeds it in 4096-byte blocks and ends with
+  // the final flag: true when the file opened and held one whole document.
   bool ParseFile(const char16_t* path);
   bool IsComplete() const { return complete_; }
   int Depth() const { return depth_; }
@@ -35,12 +47,15 @@ class DOMParser : public ExpatParser<DOMParser> {
   void OnCharacterData(const XML_Char* data, int length);
 
  private:
-  // An open element below the top: its text and finished children are gathered here and
-  // copied into the arena, exactly sized, when its end tag arrives.
+  // An open element below the top. Its finished children, and its text once it can no longer
+  // grow in place, are gathered at the ends of openChildren_ and openText_ from the starts
+  // noted here (the deeper elements' parts above them have gone by then), and copied into the
+  // arena, exactly sized, when its end tag arrives. Kept small: a deep document has one per
+  // level.
   struct Level {
     DOMNode* node = nullptr;
-    std::string text;
-    std::vector<DOMNode*> children;
+    std::size_t childStart = 0;
+    std::size_t textStart = 0;
   };
 
   // Interns element and attribute names in the top node's arena: documents repeat a few names.
@@ -59,7 +74,15 @@ class DOMParser : public ExpatParser<DOMParser> {
     std::size_t used_ = 0;
   };
 
+  // The attribute pairs of a start tag in ascending name order (valid until the next call).
+  std::span<const XML_Char** const> SortAttributes(const XML_Char** attributes);
   bool StartChild(const XML_Char* name, const XML_Char** attributes);
+  // Parse of bytes that come right after those given so far.
+  bool ParseNow(const char* bytes, int length, bool isFinal);
+  // ParseNow without the final flag, then notes the token Expat has not finished.
+  bool Pass(const char* bytes, std::size_t size);
+  // Bytes of the token Expat has not finished, counted from its start.
+  std::size_t Unfinished() const;
   bool StartTop(const XML_Char* name, const XML_Char** attributes);
   bool AppendText(Level& level, std::string_view text);
   bool Finish(Level& level);
@@ -67,12 +90,21 @@ class DOMParser : public ExpatParser<DOMParser> {
   // Fails the current parse from inside a handler.
   void Stop();
 
-  // The element stack: entry 0 is the top node. It starts with 16 entries and grows.
-  std::vector<Level> stack_;
+  // The element stack: entry 0 is the top node. It starts with 16 entries and grows in blocks,
+  // never copying what it holds.
+  std::deque<Level> stack_;
+  std::vector<DOMNode*> openChildren_;
+  std::string openText_;
   DOMNode* top_ = nullptr;
   int depth_ = -1;
   bool complete_ = false;
   bool stopped_ = false;
+  bool finished_ = false;  // the final flag was given and accepted
+  std::vector<const XML_Char**> sorted_;
+  std::string pending_;     // kept back by Feed
+  std::int64_t fed_ = 0;    // bytes given to Expat since CreateParser
+  std::string unfinished_;  // the bytes of the token Expat has not finished
+  TokenEnd tokenEnd_;       // over unfinished_ and pending_, while unfinished_ is long
   NameTable names_;
   DOMArena* namesArena_ = nullptr;
 };

@@ -1,6 +1,7 @@
 // The compact writer: no declaration, no line breaks, attributes in name order each followed by
 // a space, text before the children, and the fixed escape table. Every piece must fit in the
-// room left before the buffer's last byte, which is kept for the NUL.
+// room left before the buffer's last byte, which is kept for the NUL. Control bytes that XML
+// cannot carry, not even as references, make the text unwritable.
 #include <array>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -15,6 +16,7 @@ namespace VEXO::XML {
 namespace {
 
 struct EscapeTable {
+  // 0 for a byte that cannot be written.
   std::array<std::uint8_t, 256> length{};
   std::array<std::array<char, 6>, 256> text{};
 
@@ -23,7 +25,9 @@ struct EscapeTable {
       length[byte] = 1;
       text[byte][0] = static_cast<char>(byte);
     }
-    for (int byte = 1; byte < 32; ++byte) {
+    // XML allows only tab, line feed and carriage return below 32, also as references.
+    for (int byte = 0; byte < 32; ++byte) length[byte] = 0;
+    for (int byte : {9, 10, 13}) {
       const char form[5] = {'&', '#', static_cast<char>('0' + byte / 10),
                             static_cast<char>('0' + byte % 10), ';'};
       Set(byte, form, 5);
@@ -128,13 +132,10 @@ class Writer {
 
   // Each escaped byte is a piece of its own.
   bool Text(std::string_view text) {
-    if (text.size() <= Room() / kLongestEscape) {
-      EscapeUnchecked(text);
-      return true;
-    }
+    if (text.size() <= Room() / kLongestEscape) return EscapeUnchecked(text);
     for (unsigned char byte : text) {
       const std::size_t size = kEscape.length[byte];
-      if (size > Room()) return false;
+      if (size == 0 || size > Room()) return false;
       std::memcpy(out_, kEscape.text[byte].data(), size);
       out_ += size;
     }
@@ -149,7 +150,10 @@ class Writer {
     if (frame > Room()) return false;
     if (value.size() > (Room() - frame) / kLongestEscape) {
       std::size_t escaped = 0;
-      for (unsigned char byte : value) escaped += kEscape.length[byte];
+      for (unsigned char byte : value) {
+        if (kEscape.length[byte] == 0) return false;
+        escaped += kEscape.length[byte];
+      }
       if (frame + escaped + 1 > Room()) return false;
     }
     *out_++ = ' ';
@@ -158,7 +162,7 @@ class Writer {
     out_[1] = '\'';
     out_ += 2;
     // An escape copies kLongestEscape bytes; the two bytes of "' " below cover any excess.
-    EscapeUnchecked(value);
+    if (!EscapeUnchecked(value)) return false;
     out_[0] = '\'';
     out_[1] = ' ';
     out_ += 2;
@@ -173,7 +177,8 @@ class Writer {
     out_ += piece.size();
   }
 
-  void EscapeUnchecked(std::string_view text) {
+  // False at a byte that cannot be written.
+  bool EscapeUnchecked(std::string_view text) {
     const char* in = text.data();
     std::size_t left = text.size();
     while (left > 0) {
@@ -185,9 +190,11 @@ class Writer {
       if (left == 0) break;
       const auto byte = static_cast<unsigned char>(*in++);
       --left;
+      if (kEscape.length[byte] == 0) return false;
       std::memcpy(out_, kEscape.text[byte].data(), kLongestEscape);
       out_ += kEscape.length[byte];
     }
+    return true;
   }
 
   char* begin_;

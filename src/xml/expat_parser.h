@@ -44,9 +44,13 @@ class ExpatParser {
     parser_ = nullptr;
   }
 
-  // Negative length: the bytes are NUL-terminated.
+  // Whether the parser exists and has refused nothing yet. Expat itself would take an empty
+  // piece after an error as accepted.
+  bool Accepting() const { return parser_ && XML_GetErrorCode(parser_) == XML_ERROR_NONE; }
+
+  // Negative length: the bytes are NUL-terminated. False after any earlier refusal.
   bool ParseExpat(const char* bytes, int length, bool isFinal) {
-    if (!parser_) return false;
+    if (!Accepting()) return false;
     if (length < 0) length = bytes ? static_cast<int>(std::strlen(bytes)) : 0;
     if (!bytes && length != 0) return false;
     return XML_Parse(parser_, bytes, length, isFinal ? XML_TRUE : XML_FALSE) == XML_STATUS_OK;

@@ -32,6 +32,19 @@ HRESULT CopyTruncated(std::string_view text, char* buffer, std::uint32_t length)
   return kOk;
 }
 
+// Whether from holds tree's top or a node above it, following the parent links that Create
+// made from one tree's top into another tree. Inside one tree every node lies below its top,
+// so only those links need following.
+bool HoldsAncestor(const SharedTree* from, const SharedTree* tree) {
+  while (tree) {
+    if (tree == from) return true;
+    SharedTree* holder = nullptr;
+    if (!tree->LinkedParent(&holder)) return false;
+    tree = holder;
+  }
+  return false;
+}
+
 HRESULT FromDom(int result) {
   return result == VEXO::XML::kDomOk                ? kOk
          : result == VEXO::XML::kDomAttributeExists ? kXmlAttributeExists
@@ -91,7 +104,10 @@ HRESULT KQXml::Create(const char* name, IKQXmlElement* parent) {
   if (!node) return kFail;
   SharedTree* tree = SharedTree::New(node);
   if (!tree) return kFail;
-  tree->SetContext(context);
+  if (!tree->SetContext(context, parentNode)) {
+    SharedTree::Release(tree);
+    return kFail;
+  }
   // Any node held before goes with its tree once nothing else refers to it.
   tree_ = TreeRef::Adopt(tree);
   node_ = node;
@@ -138,8 +154,9 @@ HRESULT KQXml::AddChild(IKQXmlElement* child) {
   if (!childElement->ownsNode_) return kFail;
   SharedTree* into = CurrentTree();
   SharedTree* from = childElement->CurrentTree();
-  // This node lies in the child's own tree: the child would become its own ancestor.
-  if (from == into) return kFail;
+  // The child's node is the top of from: when from holds this node or one above it, the child
+  // would become its own ancestor.
+  if (HoldsAncestor(from, into)) return kFail;
   if (!from->AttachTo(node_, into)) return kFail;
   childElement->ownsNode_ = false;
   return kOk;
@@ -147,6 +164,8 @@ HRESULT KQXml::AddChild(IKQXmlElement* child) {
 
 HRESULT KQXml::RemoveAllChildren() {
   if (!node_) return kFail;
+  // Trees made by Create below one of these nodes must not follow their parent link to it.
+  CurrentTree()->ForgetLinksBelow(node_);
   node_->RemoveAllChildren();
   return kOk;
 }
@@ -261,14 +280,11 @@ HRESULT KQXml::GetParent(IKQXmlElement** parent) {
   TreeRef tree = tree_;
   SharedTree* current = CurrentTree();
   if (parentNode && current->Root() == node_) {
-    // The top of a tree whose parent link was given to Create: follow it only while the
-    // tree holding that node still exists.
-    SharedTree* context = SharedTree::CurrentOfWeak(current->Context());
-    if (context) {
-      tree = TreeRef(context);
-    } else {
-      parentNode = nullptr;
-    }
+    // The top of a tree whose parent link was given to Create: followed only while the node
+    // it names still exists.
+    SharedTree* holder = nullptr;
+    parentNode = current->LinkedParent(&holder);
+    if (parentNode) tree = TreeRef(holder);
   }
   if (!parentNode) tree.Reset();
   return HandOut(parentNode, std::move(tree), parent);

@@ -5,7 +5,9 @@
 // Counts are plain: a tree and everything taken from it are used by one thread at a time.
 #pragma once
 
+#include <memory>
 #include <utility>
+#include <vector>
 
 #include "xml/dom_node.h"
 
@@ -28,18 +30,32 @@ class SharedTree {
 
   VEXO::XML::DOMNode* Root() const { return root_; }
 
-  // The root node carries a parent link into another tree (given to Create); that tree is
-  // held weakly so that the link can be checked before it is followed.
-  void SetContext(SharedTree* context);
-  SharedTree* Context() const { return context_; }
+  // The root node carries a parent link to node, a node of the tree context (given to
+  // Create). The tree is held weakly and the node is watched, so that the link can be checked
+  // before it is followed. False when memory is exhausted; a null context drops the link.
+  bool SetContext(SharedTree* context, VEXO::XML::DOMNode* node);
+  // The node the root's parent link names while that node still exists (else null), and in
+  // *holder the tree that holds it now.
+  VEXO::XML::DOMNode* LinkedParent(SharedTree** holder) const;
+  // Called before the children of node, a node of this (current) tree, are destroyed: links
+  // of other trees to nodes below it are cut.
+  void ForgetLinksBelow(const VEXO::XML::DOMNode* node);
 
   // Moves this tree's root below parent, a node of the tree into: the node joins into's
   // children and this tree forwards to into from now on. False when memory is exhausted.
   bool AttachTo(VEXO::XML::DOMNode* parent, SharedTree* into);
 
  private:
+  // A parent link of some tree's root to a node of this tree; node is null once the node is
+  // gone or the link was dropped.
+  struct Link {
+    VEXO::XML::DOMNode* node;
+  };
+
   explicit SharedTree(VEXO::XML::DOMNode* root) : root_(root) {}
   ~SharedTree() = default;
+  void CutLinksIn();
+  void DropLink();
 
   int strong_ = 1;
   int weak_ = 0;
@@ -47,6 +63,9 @@ class SharedTree {
   // Strong while this tree lives, weak afterwards (so weak holders can still follow it).
   SharedTree* forward_ = nullptr;
   SharedTree* context_ = nullptr;  // weak
+  std::shared_ptr<Link> link_;     // this root's parent link, also listed in the context's tree
+  // Links of other trees to nodes of this one; moved along when this tree is attached elsewhere.
+  std::vector<std::shared_ptr<Link>> linksIn_;
 };
 
 // A strong reference.

@@ -1,4 +1,5 @@
-// Receiving packages: pieces go to the DOM builder without the final flag.
+// Receiving packages: pieces go to the DOM builder without the final flag. Bytes it keeps back
+// inside a long token cannot complete a package; they are passed on before the tree is handed out.
 #include "xml/xml_package_parser.h"
 
 #include <new>
@@ -47,7 +48,13 @@ HRESULT XMLPackageParser::Reset() {
 
 HRESULT XMLPackageParser::Parse(const char* bytes, std::int32_t length) {
   if (!parser_) return E_FAIL;
-  return parser_->Parse(bytes, length, false) ? S_OK : E_FAIL;
+  return parser_->Feed(bytes, length) ? S_OK : E_FAIL;
+}
+
+void XMLPackageParser::CatchUp() {
+  // Bytes kept back inside a long token cannot complete the package, but the caller may read
+  // the tree as far as it goes; a refusal among them shows in the next Parse.
+  if (parser_) parser_->Flush();
 }
 
 HRESULT XMLPackageParser::IsComplete(std::int32_t* complete) {
@@ -58,6 +65,7 @@ HRESULT XMLPackageParser::IsComplete(std::int32_t* complete) {
 
 HRESULT XMLPackageParser::GetPackage(IXMLPackage** package) {
   if (!parser_ || !package) return kXmlFailed;
+  CatchUp();
   IKQXmlElement* element = nullptr;
   if (GetRootElement(&element) != kXmlOk) return kXmlFailed;
   auto* made = com::MakeObject<XMLPackageImpl>();
@@ -73,6 +81,7 @@ HRESULT XMLPackageParser::GetPackage(IXMLPackage** package) {
 
 HRESULT XMLPackageParser::GetRootElement(IKQXmlElement** element) {
   if (!element || !root_) return kXmlFailed;
+  CatchUp();
   auto* made = com::MakeObject<KQXml>(root_, tree_);
   if (!made) return kXmlFailed;
   *element = made;

@@ -26,6 +26,8 @@ class XMLPackageParser : public com::RefCounted<com::PlainObject, IXMLPackagePar
  private:
   // A fresh root and builder; false (and none) when memory is exhausted.
   bool Start();
+  // Passes on the bytes the builder kept back.
+  void CatchUp();
 
   VEXO::XML::DOMNode* root_ = nullptr;  // owned by tree_
   xml::TreeRef tree_;

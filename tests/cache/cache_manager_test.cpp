@@ -64,6 +64,44 @@ TEST_F(CacheManagerTest, BadNamesAndKindsAreRefused) {
   EXPECT_EQ(manager->GetCache(u"c", nullptr), E_POINTER);
 }
 
+// A database cache's name becomes a path below the directory and may not leave it; names with
+// sub-folders inside it keep working.
+TEST_F(CacheManagerTest, DatabaseNamesStayInsideTheDirectory) {
+  ASSERT_EQ(Init(), S_OK);
+  ASSERT_TRUE(std::filesystem::create_directory(dir.File("sub")));
+  struct Case {
+    const char16_t* name;
+    HRESULT result;
+    const char* file;  // where the cache's file lands, relative to the directory
+  };
+  const Case cases[] = {
+      {u"../escaped-cache", E_INVALIDARG, nullptr},
+      {u"sub/../../escaped-cache", E_INVALIDARG, nullptr},
+      {u"sub\\..\\..\\x", E_INVALIDARG, nullptr},
+      {u"..", E_INVALIDARG, nullptr},
+      {u"sub/..", E_INVALIDARG, nullptr},
+      {u"/tmp/x", E_INVALIDARG, nullptr},
+      {u"\\x", E_INVALIDARG, nullptr},
+      {u"sub/inner", S_OK, "sub/inner"},
+      {u"sub\\back", S_OK, "sub/back"},
+      {u"..dots..", S_OK, "..dots.."},
+      {u"./here", S_OK, "here"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(manager->CreateCache(c.name, kCacheKindDatabase), c.result);
+    IKQCache* cache = nullptr;
+    EXPECT_EQ(manager->GetCache(c.name, &cache), c.result == S_OK ? S_OK : S_FALSE);
+    if (!cache) continue;
+    EXPECT_EQ(cache->SetValue("k", 1, "v", 1), S_OK);
+    EXPECT_TRUE(std::filesystem::is_regular_file(dir.File(c.file)));
+    cache->Release();
+  }
+  EXPECT_FALSE(
+      std::filesystem::exists(std::filesystem::path(dir.path()).parent_path() / "escaped-cache"));
+  // Memory caches have no file: their names are free.
+  EXPECT_EQ(manager->CreateCache(u"../x", kCacheKindMemory), S_OK);
+}
+
 TEST_F(CacheManagerTest, SameNameInBothMapsGivesTheDatabaseCache) {
   ASSERT_EQ(Init(), S_OK);
   const std::int32_t baseline = com::TheModule().GetLockCount();

@@ -59,8 +59,11 @@ TEST_P(ExpiryTest, StoredTimePlusAgeAgainstNow) {
   }
 }
 
-TEST_P(ExpiryTest, RefusedWithoutAnOutValue) {
+TEST_P(ExpiryTest, RefusedWithoutAnOutValueOrAKey) {
+  std::int32_t expired = -1;
   EXPECT_EQ(cache->IsExpired("k", 1, 1, nullptr), E_FAIL);
+  EXPECT_EQ(cache->IsExpired(nullptr, 1, 1, &expired), E_FAIL);
+  EXPECT_EQ(expired, -1);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothKinds, ExpiryTest,

@@ -175,7 +175,7 @@ TEST(DomParser, RefusesOtherUnknownEncodingsAndBadGbkPairs) {
   EXPECT_FALSE(ParseInto(bad, "<?xml version='1.0' encoding='gb2312'?><r>\xD6</r>"));
 }
 
-TEST(DomParser, ParsesFilesInBlocksWithoutTheFinalFlag) {
+TEST(DomParser, ParsesFilesInBlocksAndRefusesUnfinishedOnes) {
   kqcp_test::TempDir dir;
   std::string document = "<list>";
   for (int i = 0; i < 500; ++i) {
@@ -191,18 +191,22 @@ TEST(DomParser, ParsesFilesInBlocksWithoutTheFinalFlag) {
   parser.SetTopNode(&whole);
   ASSERT_TRUE(parser.ParseFile(Wide(path).c_str()));
   EXPECT_TRUE(parser.IsComplete());
+  // The document has ended: ending it again is harmless, more text is not.
+  EXPECT_TRUE(parser.Parse("", 0, true));
+  EXPECT_FALSE(parser.Parse("<x/>", -1, false));
   EXPECT_EQ(whole.ChildCount(), 500u);
   DOMNode* last = nullptr;
   ASSERT_EQ(whole.Find("entry", &last), kDomOk);
   EXPECT_STREQ(last->GetText(), "value 0");
 
-  // Cut inside the 301st entry: the closed entries are there, the open one is not.
+  // Cut inside the 301st entry: the file is refused; the closed entries are there, the open
+  // one is not.
   const std::size_t cut = document.find("<entry index='300'>") + 25;
   WriteFile(dir.File("cut.xml"), document.substr(0, cut));
   DOMNode truncated;
   DOMParser second;
   second.SetTopNode(&truncated);
-  ASSERT_TRUE(second.ParseFile(Wide(dir.path() + "\\cut.xml").c_str()));
+  EXPECT_FALSE(second.ParseFile(Wide(dir.path() + "\\cut.xml").c_str()));
   EXPECT_EQ(truncated.ChildCount(), 300u);
   EXPECT_STREQ(truncated.Children()[299]->GetAttribute("index"), "299");
 
@@ -211,9 +215,18 @@ TEST(DomParser, ParsesFilesInBlocksWithoutTheFinalFlag) {
   DOMNode partial;
   DOMParser third;
   third.SetTopNode(&partial);
-  ASSERT_TRUE(third.ParseFile(Wide(dir.File("text.xml")).c_str()));
+  EXPECT_FALSE(third.ParseFile(Wide(dir.File("text.xml")).c_str()));
   EXPECT_FALSE(third.IsComplete());
   EXPECT_EQ(Write(partial), "<r a='1' >partial te</r>");
+
+  // Files without a top element.
+  for (const char* text : {"", "<?xml version='1.0'?>", "<!-- nothing -->\n"}) {
+    WriteFile(dir.File("empty.xml"), text);
+    DOMNode none;
+    DOMParser fourth;
+    fourth.SetTopNode(&none);
+    EXPECT_FALSE(fourth.ParseFile(Wide(dir.File("empty.xml")).c_str())) << text;
+  }
 
   DOMParser missing;
   DOMNode nothing;

@@ -283,6 +283,65 @@ TEST(KQXml, CreateReplacesTheNodeAndKeepsTheParentLinkSafe) {
   EXPECT_EQ(NameOf(up), "keeper");
 }
 
+TEST(KQXml, AddChildRefusesElementsAboveItThroughCreateLinks) {
+  auto p = NewElement("p");
+  auto c = NewElement("c", p.Get());
+  auto g = NewElement("g", c.Get());
+  // p lies above c and g through the links Create made: adding it below them makes a loop.
+  EXPECT_EQ(c->AddChild(p.Get()), kXmlFailed);
+  EXPECT_EQ(g->AddChild(p.Get()), kXmlFailed);
+  EXPECT_EQ(g->AddChild(c.Get()), kXmlFailed);
+  EXPECT_EQ(Serialize(p.Get()), "<p />");
+  // GetParent climbs to the end.
+  IKQXmlElement* up = g.Get();
+  std::string names;
+  for (int i = 0; i < 10 && up->GetParent(&up) == kXmlOk; ++i) names += NameOf(up) + " ";
+  EXPECT_EQ(names, "c p <no name> ");
+  // The other way round is an ordinary tree; releasing everything frees each node once.
+  ASSERT_EQ(c->AddChild(g.Get()), kXmlOk);
+  ASSERT_EQ(p->AddChild(c.Get()), kXmlOk);
+  EXPECT_EQ(Serialize(p.Get()), "<p><c><g /></c></p>");
+}
+
+TEST(KQXml, GetParentNeverHandsOutARemovedNode) {
+  struct Case {
+    const char* name;
+    const char* linkTo;  // path from r of the node given to Create
+    bool attachElsewhere;
+    bool parentSurvives;
+  };
+  const Case cases[] = {
+      {"child", "x", false, false},
+      {"grandchild", "x/y", false, false},
+      {"removing node itself", nullptr, false, true},
+      {"tree moved into another", "x/y", true, false},
+  };
+  for (const Case& k : cases) {
+    auto r = NewElement("r");
+    auto x = NewElement("x");
+    auto y = NewElement("y");
+    ASSERT_EQ(x->AddChild(y.Get()), kXmlOk);
+    ASSERT_EQ(r->AddChild(x.Get()), kXmlOk);
+    IKQXmlElement* target = r.Get();
+    if (k.linkTo) {
+      ASSERT_EQ(r->FindElement(k.linkTo, &target), kXmlOk) << k.name;
+    }
+    auto c = NewElement("c", target);
+    auto outer = NewElement("outer");
+    IKQXmlElement* remover = r.Get();
+    if (k.attachElsewhere) {
+      ASSERT_EQ(outer->AddChild(r.Get()), kXmlOk) << k.name;
+      remover = outer.Get();
+    }
+    ASSERT_EQ(remover->RemoveAllChildren(), kXmlOk) << k.name;
+    IKQXmlElement* up = nullptr;
+    ASSERT_EQ(c->GetParent(&up), kXmlOk) << k.name;
+    EXPECT_EQ(NameOf(up), k.parentSurvives ? "r" : "<no name>") << k.name;
+    // A cut link is no way to a loop either.
+    EXPECT_EQ(c->AddChild(remover), k.parentSurvives ? kXmlFailed : kXmlOk) << k.name;
+  }
+}
+
 TEST(KQXml, ReleasingALongChainOfNavigationElementsDoesNotRecurse) {
   auto root = NewElement("d");
   IKQXmlElement* node = root.Get();

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "com/com_ptr.h"
@@ -114,6 +115,8 @@ TEST(XmlPackageParser, CompletesAfterTheFirstChildAndRefusesASecondPackage) {
   ASSERT_EQ(parser->Parse("<c/></a>\r\n\r\n", -1), S_OK);
   EXPECT_EQ(parser->Parse("<a><b/></a>\r\n\r\n", -1), E_FAIL);
   EXPECT_EQ(parser->Parse("\r\n", -1), E_FAIL);  // stays refused
+  EXPECT_EQ(parser->Parse("", 0), E_FAIL);       // also for an empty piece
+  EXPECT_EQ(parser->Parse("", -1), E_FAIL);
   IXMLPackage* package = nullptr;
   ASSERT_EQ(parser->GetPackage(&package), kXmlOk);
   EXPECT_EQ(DataOf(package), "<a><b /><c /></a>\r\n\r\n");
@@ -126,6 +129,61 @@ TEST(XmlPackageParser, CompletesAfterTheFirstChildAndRefusesASecondPackage) {
   EXPECT_EQ(DataOf(package), "<next />\r\n\r\n");
   package->Release();
   EXPECT_EQ(parser->Parse(nullptr, 5), E_FAIL);
+}
+
+// Long tokens fed in small pieces: bytes the parser keeps back never hold back a package whose
+// bytes have all arrived, and a refusal among them is still reported.
+TEST(XmlPackageParser, LongTokensInSmallPiecesCompleteAsSoonAsTheirBytesArrive) {
+  std::string value(100000, 'v');
+  for (std::size_t at = 0; at < value.size(); at += 1000) value.replace(at, 4, "->?>");
+  const std::string spaces(100000, ' ');
+  struct Case {
+    std::string text;
+    std::string completesAfter;  // the package is complete once this (first) part has arrived
+  };
+  const Case cases[] = {
+      {"<m><c a='" + value + "\" b=\"x'/></m>", "'/>"},
+      {"<m><c></c" + spaces + "></m>", spaces + ">"},
+      {"<m a=\"" + value + "'\"><!-- " + value.substr(0, 999) + " --><c/></m>", "<c/>"},
+      {"<m><?pi " + value + "?><c/></m>", "<c/>"},
+      {"<m b='1'" + spaces + "/>", "/>"},
+  };
+  for (const Case& c : cases) {
+    const std::string package = c.text + "\r\n\r\n";
+    const std::size_t completeAt = package.find(c.completesAfter) + c.completesAfter.size();
+    for (const std::size_t piece : {std::size_t{1}, std::size_t{7}, std::size_t{1024}}) {
+      auto parser = NewParser();
+      for (std::size_t at = 0; at < package.size(); at += piece) {
+        const std::size_t end = std::min(package.size(), at + piece);
+        ASSERT_EQ(parser->Parse(package.data() + at, static_cast<std::int32_t>(end - at)), S_OK);
+        ASSERT_EQ(Completion(parser.Get()), end >= completeAt ? 1 : 0)
+            << c.completesAfter << " " << piece << " " << end;
+      }
+      IXMLPackage* read = nullptr;
+      ASSERT_EQ(parser->GetPackage(&read), kXmlOk);
+      // The tree is the one the whole text gives.
+      auto whole = NewParser();
+      ASSERT_EQ(whole->Parse(package.data(), static_cast<std::int32_t>(package.size())), S_OK);
+      IXMLPackage* expected = nullptr;
+      ASSERT_EQ(whole->GetPackage(&expected), kXmlOk);
+      EXPECT_EQ(DataOf(read, 1 << 20), DataOf(expected, 1 << 20));
+      read->Release();
+      expected->Release();
+    }
+  }
+
+  const std::string bad = "<m a='" + value + "\x01" + value + "'/>\r\n\r\n";
+  for (const std::size_t piece : {std::size_t{1}, std::size_t{1024}}) {
+    auto refusing = NewParser();
+    HRESULT last = S_OK;
+    for (std::size_t at = 0; at < bad.size() && last == S_OK; at += piece) {
+      const std::size_t end = std::min(bad.size(), at + piece);
+      last = refusing->Parse(bad.data() + at, static_cast<std::int32_t>(end - at));
+    }
+    EXPECT_EQ(last, E_FAIL) << piece;
+    EXPECT_EQ(Completion(refusing.Get()), 0);
+    EXPECT_EQ(refusing->Parse("", 0), E_FAIL) << piece;
+  }
 }
 
 TEST(XmlPackageParser, TheTreeOutlivesResetAndReleaseOfTheParser) {
