@@ -10,7 +10,7 @@
 
 namespace example {
 
-class ExampleHost : public HostObject<IPlatformHost> {
+class ExampleHost : public Implements<IPlatformHost> {
  public:
   ExampleHost();
   HRESULT QueryHostInterface(REFIID iid, void** out) override;
