@@ -1,9 +1,11 @@
 // The platform object: one object for racing callers, the singleton QueryInterface rules, Init
-// once, the host's two lookups in order, reserved slots. Every test runs in a fresh process.
+// once (also when threads race), the host's two lookups in order, reserved slots. Every test runs
+// in a fresh process.
 #include "core/platform.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
@@ -13,6 +15,7 @@
 #include "kqcp/asyn_host.h"
 #include "kqcp/platform.h"
 #include "kqcp/xml.h"
+#include "support/child_process.h"
 #include "support/platform.h"
 #include "workshop/test_cmd.h"
 
@@ -73,6 +76,41 @@ TEST(Platform, InitTwiceFailsTheSecondTime) {
   auto* platform = Platform();
   EXPECT_EQ(platform->Init(nullptr), S_OK);
   EXPECT_EQ(platform->Init(nullptr), E_FAIL);
+}
+
+// Threads that race their Init from a common start; the exit code is the number that
+// succeeded, or 100 when the winner's workshop is not the one every thread sees afterwards.
+KQCP_CHILD(race_init) {
+  constexpr int kThreads = 4;
+  IKQCommunityPlatform* platform = Platform();
+  std::atomic<int> ready{0}, succeeded{0};
+  std::vector<std::thread> threads;
+  std::vector<IWorkshop*> seen(kThreads, nullptr);
+  for (int i = 0; i < kThreads; ++i) {
+    threads.emplace_back([&, i] {
+      ++ready;
+      while (ready.load() < kThreads) {
+      }
+      if (platform->Init(nullptr) == S_OK) ++succeeded;
+      // Whoever lost sees what the winner made.
+      com::ComPtr<IWorkshop> workshop;
+      if (platform->GetWorkshop(workshop.Put()) == S_OK) seen[i] = workshop.Get();
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  for (IWorkshop* workshop : seen) {
+    if (!workshop || workshop != seen[0]) return 100;
+  }
+  return succeeded.load();
+}
+
+TEST(Platform, RacingInitsLetExactlyOneSucceed) {
+  // Each race needs a fresh process, since a process initialises once.
+  for (int run = 0; run < 20; ++run) {
+    kqcp_test::ChildProcess child("race_init");
+    ASSERT_TRUE(child.Started());
+    EXPECT_EQ(child.Wait(), 1) << "run " << run;
+  }
 }
 
 TEST(Platform, NullHostLeavesNoHostObject) {
