@@ -133,8 +133,9 @@ void Scenario(const std::string& self, const std::string& libraryPath) {
   Require(platform->Init(host.Get()) == S_OK, "Init failed");
   Say("director", "loaded " + loader.LibraryPath() + " and initialised the platform");
 
-  Step("plug-ins are loaded from the list beside the library");
-  Require(platform->LoadPlugins(nullptr) == S_OK, "no readable KQCP_PLUGIN.xml beside the library");
+  Step("plug-ins are loaded from the demo's own list, kqcp-demo/ beside the library");
+  Require(platform->LoadPlugins(loader.DemoPluginList().c_str()) == S_OK,
+          "no readable kqcp-demo/KQCP_PLUGIN.xml beside the library");
   Ref<IKQCPPluginManager> plugins;
   platform->GetPluginManager(plugins.Put());
   for (const char16_t* name : {u"orders", u"ledger", u"messenger"}) {

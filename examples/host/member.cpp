@@ -21,8 +21,8 @@ int RunMember(const std::string& libraryPath) {
   }
   Ref<ExampleHost> host(new ExampleHost(), false);
   platform->Init(host.Get());
-  if (platform->LoadPlugins(nullptr) != S_OK) {
-    std::cout << "FAIL no plug-in list beside " << loader.LibraryPath() << std::endl;
+  if (platform->LoadPlugins(loader.DemoPluginList().c_str()) != S_OK) {
+    std::cout << "FAIL no demo plug-in list beside " << loader.LibraryPath() << std::endl;
     return 1;
   }
   Ref<IKQCPPluginManager> plugins;
