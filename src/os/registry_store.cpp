@@ -120,8 +120,7 @@ int CreateTemporaryBeside(const std::string& target, std::string& name) {
     char suffix[24];
     std::snprintf(suffix, sizeof suffix, ".%016llx", static_cast<unsigned long long>(random));
     name = target + suffix;
-    const int fd =
-        open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd >= 0 || errno != EEXIST) return fd;
   }
   return -1;
@@ -140,8 +139,8 @@ bool WriteAll(int fd, const std::string& text) {
 
 void SyncDirectoryOf(const std::string& path) {
   std::string directory = std::filesystem::path(path).parent_path().string();
-  const int fd = open(directory.empty() ? "." : directory.c_str(),
-                      O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int fd =
+      open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
   fsync(fd);
   close(fd);

@@ -38,7 +38,6 @@ TEST(Exports, EntryPointsResolveByNameAndThePlatformWorks) {
   EXPECT_EQ(again, platform);
   EXPECT_EQ(platform->Init(nullptr), S_OK);
   EXPECT_EQ(platform->Init(nullptr), E_FAIL);
-
 }
 
 using CanUnloadFn = HRESULT (*)();

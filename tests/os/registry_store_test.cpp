@@ -69,8 +69,8 @@ TEST(RegistryStore, TheDefaultStoreLiesInTheUsersOwnDirectoriesOnly) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.config.value_or("(unset)") + " " + c.home.value_or("(unset)"));
-    for (const auto& [name, value] : {std::pair{"XDG_CONFIG_HOME", c.config},
-                                      std::pair{"HOME", c.home}}) {
+    for (const auto& [name, value] :
+         {std::pair{"XDG_CONFIG_HOME", c.config}, std::pair{"HOME", c.home}}) {
       if (value) {
         setenv(name, value->c_str(), 1);
       } else {
