@@ -48,7 +48,9 @@ HRESULT HandOutHeld(const com::ComPtr<Interface>& held, Interface** out) {
 HRESULT KQCommunityPlatform_::Init(IPlatformHost* host) {
   // Racing callers wait for the first, which alone succeeds; the others then see what it made.
   VEXO::System::Thread::ScopedLock guard(initLock_);
-  if (initialised_.load()) return E_FAIL;
+  // Set at once, so that an Init from inside the host's own lookups (the lock is recursive)
+  // fails too.
+  if (initialised_.exchange(true)) return E_FAIL;
   // The workshop's threads run this library's code until the process ends.
   com::TheModule().Pin();
   if (KQLog::KQLogWrapper_* log = LogWrapperHolder::Instance()) log->SetModuleName(u"KQCP");
@@ -59,7 +61,6 @@ HRESULT KQCommunityPlatform_::Init(IPlatformHost* host) {
     host->QueryHostInterface(IID_IPlatformHostObject, hostObject_.PutVoid());
   }
   StartWorkshop();
-  initialised_.store(true);
   return S_OK;
 }
 

@@ -34,6 +34,8 @@ class HostThing : public com::RefCounted<com::ComponentObject, IHostThing> {};
 class RecordingHost : public com::RefCounted<com::ComponentObject, IPlatformHost> {
  public:
   HRESULT QueryHostInterface(REFIID iid, void** out) override {
+    // An Init from inside Init's own lookups is a second Init as well.
+    if (asked.empty()) nestedInit = Platform()->Init(nullptr);
     asked.push_back(iid);
     if (iid == IID_IPlatformHostObject) {
       *out = static_cast<IHostThing*>(thing);
@@ -44,6 +46,7 @@ class RecordingHost : public com::RefCounted<com::ComponentObject, IPlatformHost
     return E_NOINTERFACE;
   }
   std::vector<GUID> asked;
+  HRESULT nestedInit = S_OK;
   HostThing* thing = com::MakeObject<HostThing>();
   ~RecordingHost() override { thing->Release(); }
 };
@@ -128,6 +131,7 @@ TEST(Platform, HostLookupsArriveInOrderAndTheHostObjectIsHandedOut) {
   ASSERT_EQ(host->asked.size(), 2u);
   EXPECT_EQ(host->asked[0], IID_IAsynIoHost);
   EXPECT_EQ(host->asked[1], IID_IPlatformHostObject);
+  EXPECT_EQ(host->nestedInit, E_FAIL);
   IUnknown* object = nullptr;
   ASSERT_EQ(platform->GetHostObject(&object), S_OK);
   EXPECT_EQ(object, static_cast<IHostThing*>(host->thing));
