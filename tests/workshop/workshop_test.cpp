@@ -308,6 +308,7 @@ TEST_F(WorkshopTest, AStopThatMeetsARestartUnderWayStopsTheNewWorkersToo) {
   // Nothing keeps running: the workers the restart made were told to stop as they started.
   EXPECT_EQ(workshop->Wait(kPatienceMs), S_OK);
   CmdPtr late = Command(2, std::nullopt, 0, {5});
+  late->keepSink = false;  // it stays queued; with the sink it would keep the workshop alive
   Post(late);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_EQ(journal->Count(2, H::kExecute), 0);
