@@ -67,6 +67,25 @@ TEST(RegistryStore, TheDefaultStoreLiesInTheUsersOwnDirectoriesOnly) {
       {std::nullopt, "", fromDatabase},
       {std::nullopt, "relative", fromDatabase},
   };
+  // The environment as it was, for whatever runs after this test in the same process.
+  struct Restore {
+    std::optional<std::string> saved[2];
+    Restore() {
+      for (int i = 0; i < 2; ++i) {
+        if (const char* value = std::getenv(kNames[i])) saved[i] = value;
+      }
+    }
+    ~Restore() {
+      for (int i = 0; i < 2; ++i) {
+        if (saved[i]) {
+          setenv(kNames[i], saved[i]->c_str(), 1);
+        } else {
+          unsetenv(kNames[i]);
+        }
+      }
+    }
+    static constexpr const char* kNames[2] = {"XDG_CONFIG_HOME", "HOME"};
+  } const restore;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.config.value_or("(unset)") + " " + c.home.value_or("(unset)"));
     for (const auto& [name, value] :
