@@ -49,6 +49,31 @@ std::string Contents(const std::string& path) {
   return text.str();
 }
 
+// Puts XDG_CONFIG_HOME and HOME back as they were, for whatever runs later in the process.
+class EnvironmentRestore {
+ public:
+  EnvironmentRestore() {
+    for (int i = 0; i < 2; ++i) {
+      if (const char* value = std::getenv(kNames[i])) saved_[i] = value;
+    }
+  }
+  ~EnvironmentRestore() {
+    for (int i = 0; i < 2; ++i) {
+      if (saved_[i]) {
+        setenv(kNames[i], saved_[i]->c_str(), 1);
+      } else {
+        unsetenv(kNames[i]);
+      }
+    }
+  }
+  EnvironmentRestore(const EnvironmentRestore&) = delete;
+  EnvironmentRestore& operator=(const EnvironmentRestore&) = delete;
+
+ private:
+  static constexpr const char* kNames[2] = {"XDG_CONFIG_HOME", "HOME"};
+  std::optional<std::string> saved_[2];
+};
+
 TEST(RegistryStore, TheDefaultStoreLiesInTheUsersOwnDirectoriesOnly) {
   const passwd* user = getpwuid(getuid());
   ASSERT_NE(user, nullptr);
@@ -67,25 +92,7 @@ TEST(RegistryStore, TheDefaultStoreLiesInTheUsersOwnDirectoriesOnly) {
       {std::nullopt, "", fromDatabase},
       {std::nullopt, "relative", fromDatabase},
   };
-  // The environment as it was, for whatever runs after this test in the same process.
-  struct Restore {
-    std::optional<std::string> saved[2];
-    Restore() {
-      for (int i = 0; i < 2; ++i) {
-        if (const char* value = std::getenv(kNames[i])) saved[i] = value;
-      }
-    }
-    ~Restore() {
-      for (int i = 0; i < 2; ++i) {
-        if (saved[i]) {
-          setenv(kNames[i], saved[i]->c_str(), 1);
-        } else {
-          unsetenv(kNames[i]);
-        }
-      }
-    }
-    static constexpr const char* kNames[2] = {"XDG_CONFIG_HOME", "HOME"};
-  } const restore;
+  const EnvironmentRestore restore;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.config.value_or("(unset)") + " " + c.home.value_or("(unset)"));
     for (const auto& [name, value] :
