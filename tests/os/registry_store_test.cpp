@@ -111,11 +111,15 @@ TEST(RegistryStore, TheDefaultStoreLiesInTheUsersOwnDirectoriesOnly) {
   }
 }
 
-TEST(RegistryStore, WritesReplaceASymlinkInsteadOfFollowingIt) {
+// A directory with a file an attacker wants overwritten, and the store's path beside it.
+struct PlantedDirectory : testing::Test {
+  PlantedDirectory() { std::ofstream(victim) << "precious\n"; }
   kqcp_test::TempDir dir;
   const std::string victim = dir.File("victim");
-  std::ofstream(victim) << "precious\n";
   const std::string file = dir.File("registry");
+};
+
+TEST_F(PlantedDirectory, WritesReplaceASymlinkInsteadOfFollowingIt) {
   // Planted where a store written through "<store>.tmp" or at the store itself would land.
   std::filesystem::create_symlink(victim, file + ".tmp");
   std::filesystem::create_symlink(victim, file);
@@ -138,11 +142,7 @@ TEST(RegistryStore, WritesReplaceASymlinkInsteadOfFollowingIt) {
   EXPECT_EQ(entries, 4);
 }
 
-TEST(RegistryStore, ALockFileReplacedByASymlinkIsRefused) {
-  kqcp_test::TempDir dir;
-  const std::string victim = dir.File("victim");
-  std::ofstream(victim) << "precious\n";
-  const std::string file = dir.File("registry");
+TEST_F(PlantedDirectory, ALockFileReplacedByASymlinkIsRefused) {
   std::filesystem::create_symlink(victim, file + ".lock");
   RegistryStore store(file);
   EXPECT_FALSE(store.CreateKey("Root"));
