@@ -11,7 +11,7 @@
 
 namespace example {
 
-class DemoPlugin : public HostObject<IKQCPPlugin, IDemoPlugin> {
+class DemoPlugin : public Implements<IKQCPPlugin, IDemoPlugin> {
  public:
   explicit DemoPlugin(const char16_t* name) : name_(name) {}
 

@@ -1,47 +1,15 @@
-// Reference counting and QueryInterface for the example host's and plug-ins' objects, which see
-// only the public headers: a class lists its interfaces, as the library's own classes do.
+// What the example host's and plug-ins' objects share: reference counting and QueryInterface from
+// the public helper (a class lists its interfaces), and a holder for one interface reference.
 #pragma once
 
-#include <atomic>
-#include <tuple>
 #include <utility>
 
+#include "kqcp/implements.h"
 #include "kqcp/types.h"
 
 namespace example {
 
 using namespace Vantor::KQCP;
-
-template <class... Interfaces>
-class HostObject : public Interfaces... {
- public:
-  HRESULT QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    using First = std::tuple_element_t<0, std::tuple<Interfaces...>>;
-    if (iid == IID_IUnknown) {
-      *out = static_cast<IUnknown*>(static_cast<First*>(this));
-    } else {
-      ((iid == iid_of<Interfaces>() ? (*out = static_cast<Interfaces*>(this), true) : false) ||
-       ...);
-    }
-    if (!*out) return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
-  }
-  ULONG AddRef() override { return ++count_; }
-  ULONG Release() override {
-    const ULONG left = --count_;
-    if (left == 0) delete this;
-    return left;
-  }
-
- protected:
-  virtual ~HostObject() = default;
-
- private:
-  std::atomic<ULONG> count_{1};
-};
 
 // One interface reference.
 template <class T>

@@ -61,7 +61,7 @@
 
 namespace example {
 
-class AsioIoHost : public HostObject<IAsynIoHost, IAsynUdpHost> {
+class AsioIoHost : public Implements<IAsynIoHost, IAsynUdpHost> {
  public:
   AsioIoHost();
   ~AsioIoHost() override;

@@ -29,7 +29,7 @@ class PendingRequest {
   Ref<IAsynIoOperationEvents> target_;
 };
 
-class AsioOperation : public HostObject<IAsynHostOperation> {
+class AsioOperation : public Implements<IAsynHostOperation> {
  public:
   explicit AsioOperation(IAsynIoOperationEvents* target) : target_(target) {}
 
@@ -75,7 +75,7 @@ class AsioOperation : public HostObject<IAsynHostOperation> {
   std::uint16_t peerPort_ = 0;
 };
 
-class AsioTcpSocket : public HostObject<IAsynHostTcpSocket> {
+class AsioTcpSocket : public Implements<IAsynHostTcpSocket> {
  public:
   explicit AsioTcpSocket(asio::io_context& context)
       : context_(context), socket_(context), resolver_(context) {}
@@ -105,7 +105,7 @@ class AsioTcpSocket : public HostObject<IAsynHostTcpSocket> {
   std::uint64_t closes_ = 0;
 };
 
-class AsioUdpSocket : public HostObject<IAsynHostUdpSocket> {
+class AsioUdpSocket : public Implements<IAsynHostUdpSocket> {
  public:
   explicit AsioUdpSocket(asio::io_context& context) : socket_(context) {}
 

@@ -131,10 +131,13 @@ void Scenario(const std::string& self, const std::string& libraryPath) {
   IKQCommunityPlatform* platform = loader.Platform();
   Ref<ExampleHost> host(new ExampleHost(), false);
   Require(platform->Init(host.Get()) == S_OK, "Init failed");
+  // Left last, after the member processes and the echo server, whatever step fails.
+  const PlatformStop stop(platform, *host.Get());
   Say("director", "loaded " + loader.LibraryPath() + " and initialised the platform");
 
-  Step("plug-ins are loaded from the list beside the library");
-  Require(platform->LoadPlugins(nullptr) == S_OK, "no readable KQCP_PLUGIN.xml beside the library");
+  Step("plug-ins are loaded from the demo's own list, kqcp-demo/ beside the library");
+  Require(platform->LoadPlugins(loader.DemoPluginList().c_str()) == S_OK,
+          "no readable kqcp-demo/KQCP_PLUGIN.xml beside the library");
   Ref<IKQCPPluginManager> plugins;
   platform->GetPluginManager(plugins.Put());
   for (const char16_t* name : {u"orders", u"ledger", u"messenger"}) {
@@ -228,13 +231,10 @@ int RunDirector(const std::string& self, const std::string& libraryPath) {
     Scenario(executable, libraryPath);
   } catch (const StepFailed& failure) {
     std::cout << "\ndemo FAILED at step " << g_step << ": " << failure.what() << std::endl;
-    std::cout.flush();
-    _exit(1);
+    return 1;
   }
   std::cout << "\ndemo passed: " << g_step << " steps, every one as expected" << std::endl;
-  std::cout.flush();
-  // The platform's threads live until the process ends; leave without tearing them down.
-  _exit(0);
+  return 0;
 }
 
 }  // namespace example

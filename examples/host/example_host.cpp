@@ -21,6 +21,20 @@ HRESULT ExampleHost::QueryHostInterface(REFIID iid, void** out) {
   return E_NOINTERFACE;
 }
 
+PlatformStop::~PlatformStop() {
+  // Bounded waits: a worker stuck in a command must not keep the process from ending.
+  constexpr std::uint32_t kPatienceMs = 10000;
+  Ref<IWorkshop> workshop;
+  if (platform_->GetWorkshop(workshop.Put()) == S_OK && workshop->Stop() == S_OK) {
+    workshop->Wait(kPatienceMs);
+  }
+  Ref<IShareSessionManager> sessions;
+  if (platform_->GetShareSessionManager(sessions.Put()) == S_OK && sessions->Stop() == S_OK) {
+    sessions->WaitForStop(kPatienceMs);
+  }
+  host_.Io().Shutdown();
+}
+
 EchoServer::EchoServer(asio::io_context& context, const asio::ip::address& address)
     : acceptor_(context, {address, 0}) {
   port_ = acceptor_.local_endpoint().port();

@@ -10,7 +10,7 @@
 
 namespace example {
 
-class ExampleHost : public HostObject<IPlatformHost> {
+class ExampleHost : public Implements<IPlatformHost> {
  public:
   ExampleHost();
   HRESULT QueryHostInterface(REFIID iid, void** out) override;
@@ -18,6 +18,22 @@ class ExampleHost : public HostObject<IPlatformHost> {
 
  private:
   Ref<AsioIoHost> io_;
+};
+
+// Stops what the host's platform started, so that the process can end with a normal exit: the
+// workshop's workers (Stop, Wait), the share-session thread (Stop, WaitForStop) and the host's
+// message thread. Runs when it goes out of scope, on every way out.
+class PlatformStop {
+ public:
+  PlatformStop(IKQCommunityPlatform* platform, ExampleHost& host)
+      : platform_(platform), host_(host) {}
+  ~PlatformStop();
+  PlatformStop(const PlatformStop&) = delete;
+  PlatformStop& operator=(const PlatformStop&) = delete;
+
+ private:
+  IKQCommunityPlatform* platform_;
+  ExampleHost& host_;
 };
 
 // Echoes every byte it receives on a loopback address (127.0.0.1 unless given), on the I/O

@@ -14,7 +14,7 @@ namespace {
 constexpr AsynValue kConnectTimeoutMs = 5000;
 
 // Counts events of operations and timers, and lets a thread wait for the next one.
-class Waiter : public HostObject<IAsynIoOperationEvents, IAsynTimerEvents> {
+class Waiter : public Implements<IAsynIoOperationEvents, IAsynTimerEvents> {
  public:
   HRESULT OnOperationEvent(IUnknown*) override { return Signal(0); }
   HRESULT OnTimer(std::uint32_t value) override { return Signal(value); }

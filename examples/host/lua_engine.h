@@ -13,7 +13,7 @@ struct lua_State;
 
 namespace example {
 
-class LuaEngine : public HostObject<IKQCPLuaEngine> {
+class LuaEngine : public Implements<IKQCPLuaEngine> {
  public:
   // lookup answers kqcp_lookup(name) from the chunks; the host keeps its own copy of what it
   // registered, since the Lua host registry cannot be read back.

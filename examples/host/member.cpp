@@ -1,7 +1,5 @@
 // A member process of the demo: a host with the platform and its plug-ins, running the plug-in
 // steps the director sends.
-#include <unistd.h>
-
 #include <iostream>
 #include <sstream>
 
@@ -21,8 +19,9 @@ int RunMember(const std::string& libraryPath) {
   }
   Ref<ExampleHost> host(new ExampleHost(), false);
   platform->Init(host.Get());
-  if (platform->LoadPlugins(nullptr) != S_OK) {
-    std::cout << "FAIL no plug-in list beside " << loader.LibraryPath() << std::endl;
+  const PlatformStop stop(platform, *host.Get());
+  if (platform->LoadPlugins(loader.DemoPluginList().c_str()) != S_OK) {
+    std::cout << "FAIL no demo plug-in list beside " << loader.LibraryPath() << std::endl;
     return 1;
   }
   Ref<IKQCPPluginManager> plugins;
@@ -47,9 +46,9 @@ int RunMember(const std::string& libraryPath) {
     const HRESULT result = demo->RunStep(step.c_str(), argument.c_str(), report, sizeof report);
     std::cout << (Succeeded(result) ? "OK " : "FAIL ") << report << std::endl;
   }
-  // The platform's threads live until the process ends; leave without tearing them down.
-  std::cout.flush();
-  _exit(0);
+  // The stop above ends the platform's threads; then the process ends normally, and named
+  // objects it was the last to hold go with it.
+  return 0;
 }
 
 }  // namespace example

@@ -36,4 +36,10 @@ PlatformLoader::PlatformLoader(const std::string& libraryPath)
   if (get(&platform_) != Vantor::KQCP::S_OK || !platform_) error_ = "no platform from " + path_;
 }
 
+std::u16string PlatformLoader::DemoPluginList() const {
+  const std::string list = path_.substr(0, path_.rfind('/') + 1) + "kqcp-demo/KQCP_PLUGIN.xml";
+  // The demo's paths are ASCII.
+  return std::u16string(list.begin(), list.end());
+}
+
 }  // namespace example

@@ -17,6 +17,9 @@ class PlatformLoader {
   Vantor::KQCP::IKQCommunityPlatform* Platform() const { return platform_; }
   const std::string& Error() const { return error_; }
   const std::string& LibraryPath() const { return path_; }
+  // The demo's own plug-in list, kqcp-demo/KQCP_PLUGIN.xml beside the library: the demo names
+  // it instead of relying on a default list that every host of the install would read.
+  std::u16string DemoPluginList() const;
 
  private:
   std::string path_;

@@ -61,7 +61,7 @@ std::string Attribute(IKQXmlElement* element, const char* name) {
 }
 
 // Service side: answers each order with a reply package.
-class OrderDesk : public HostObject<IShareSessionOperationEvents> {
+class OrderDesk : public Implements<IShareSessionOperationEvents> {
  public:
   OrderDesk(IKQCommunityPlatform* platform, IShareSessionService* session)
       : platform_(platform), session_(session) {}
@@ -96,7 +96,7 @@ class OrderDesk : public HostObject<IShareSessionOperationEvents> {
 };
 
 // Client side: keeps replies and messages for the steps that wait for them.
-class Inbox : public HostObject<IShareSessionOperationEvents, IShareSessionMessageEvents> {
+class Inbox : public Implements<IShareSessionOperationEvents, IShareSessionMessageEvents> {
  public:
   explicit Inbox(IKQCommunityPlatform* platform) : platform_(platform) {}
   HRESULT OnRequest(IShareSessionOperation*) override { return S_OK; }

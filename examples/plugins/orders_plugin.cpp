@@ -21,7 +21,7 @@ struct Journal {
 };
 
 // A command that takes two steps (Execute, then Continue) and then finishes.
-class StepCommand : public HostObject<ICmd> {
+class StepCommand : public Implements<ICmd> {
  public:
   StepCommand(Journal& journal, std::u16string key, int number)
       : journal_(journal), key_(std::move(key)), number_(number) {}

@@ -35,7 +35,7 @@ bool HasIpv6Loopback() {
 }
 
 // Records operation events and timer ticks; a thread waits for the next event.
-class Recorder : public HostObject<IAsynIoOperationEvents, IAsynTimerEvents> {
+class Recorder : public Implements<IAsynIoOperationEvents, IAsynTimerEvents> {
  public:
   HRESULT OnOperationEvent(IUnknown*) override {
     std::lock_guard<std::mutex> guard(mutex_);

@@ -4,6 +4,7 @@
 #include "kqcp/asyn.h"
 #include "kqcp/asyn_host.h"
 #include "kqcp/cache.h"
+#include "kqcp/implements.h"
 #include "kqcp/lua.h"
 #include "kqcp/platform.h"
 #include "kqcp/plugin.h"

@@ -33,7 +33,10 @@ struct IPlatformHost : IUnknown {
 // The one platform object of the process. It counts no references.
 struct IKQCommunityPlatform : IUnknown {
   static constexpr const GUID& kIid = IID_IKQCommunityPlatform;
-  // Once per process; the host may be null. A second call fails with E_FAIL.
+  // Once per process; the host may be null. Exactly one call succeeds, also when threads race;
+  // every other fails with E_FAIL once the first has finished. From Init on, libkqcp.so stays
+  // mapped until the process ends (its worker threads run its code), so a host's dlclose is
+  // harmless.
   virtual HRESULT Init(IPlatformHost* host) = 0;
   virtual HRESULT LoadPlugins(const char16_t* listPath) = 0;
   virtual HRESULT NotifyPlugins(std::int32_t value) = 0;
@@ -61,6 +64,8 @@ KQCP_API Vantor::KQCP::HRESULT GetKQCommunityPlatform(
     Vantor::KQCP::IKQCommunityPlatform** platform);
 
 // The component-library exports.
+// S_OK while no component object of the library lives (workshops, share sessions and their
+// operations, caches) and Init has not run; S_FALSE otherwise, and always from Init on.
 KQCP_API Vantor::KQCP::HRESULT DllCanUnloadNow();
 KQCP_API Vantor::KQCP::HRESULT DllGetClassObject(Vantor::KQCP::REFIID classId,
                                                  Vantor::KQCP::REFIID iid, void** out);

@@ -57,8 +57,19 @@ struct ICmd : IUnknown {
 
 struct IWorkshop : IUnknown {
   static constexpr const GUID& kIid = IID_IWorkshop;
+  // Starts 1 to 512 workers (E_INVALIDARG otherwise). On a workshop that has workers already
+  // (a restart) it first stops and joins them, and they drain the queue as on Stop: every
+  // command still queued then is told Notify(kCmdNotifyStopOrWait) and released, so a restart
+  // cancels what was posted before it. Commands posted after Start returns go to the new
+  // workers. Refused with E_UNEXPECTED on one of the workshop's own workers.
   virtual HRESULT Start(std::int32_t workerCount) = 0;
+  // Asks every worker to end: each finishes its current step, drains the queue (Notify 7 and a
+  // release for every queued command) and ends; Wait then joins them. S_FALSE when the workshop
+  // was never started. A Stop that meets a Start under way on another thread also stops the
+  // workers that Start is still making. Stop, Start and Wait may be called from any threads.
   virtual HRESULT Stop() = 0;
+  // S_OK once every worker has ended; S_FALSE when the time ran out, there are no workers, or
+  // on one of the workshop's own workers.
   virtual HRESULT Wait(std::uint32_t milliseconds) = 0;
   // Unnamed slot: always E_FAIL.
   virtual HRESULT Reserved() = 0;

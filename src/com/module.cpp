@@ -16,7 +16,15 @@ CKQCPModule& TheModule() { return g_module; }
 
 CKQCPModule::CKQCPModule() : moduleHandle_(os::OwnModuleHandle()) {}
 
-HRESULT CKQCPModule::DllCanUnloadNow() const { return GetLockCount() == 0 ? S_OK : S_FALSE; }
+void CKQCPModule::Pin() {
+  // Answered as pinned even should the loader refuse: the caller's threads rely on it either way.
+  pinned_.store(true);
+  os::PinOwnModule();
+}
+
+HRESULT CKQCPModule::DllCanUnloadNow() const {
+  return GetLockCount() == 0 && !pinned_.load() ? S_OK : S_FALSE;
+}
 
 HRESULT CKQCPModule::DllGetClassObject(REFIID /*classId*/, REFIID /*iid*/, void** out) const {
   // The class map is empty: the platform is reached only through GetKQCommunityPlatform.

@@ -30,7 +30,11 @@ class CKQCPModule {
   std::int32_t Unlock() { return --lockCount_; }
   std::int32_t GetLockCount() const { return lockCount_.load(); }
   void* ModuleHandle() const { return moduleHandle_; }
+  // Keeps the library mapped until the process ends: threads it started run its code for good,
+  // so a host's dlclose must not unmap it.
+  void Pin();
 
+  // S_OK only while no component object lives and the library has not been pinned.
   HRESULT DllCanUnloadNow() const;
   HRESULT DllGetClassObject(REFIID classId, REFIID iid, void** out) const;
   HRESULT DllRegisterServer() const;
@@ -38,6 +42,7 @@ class CKQCPModule {
 
  private:
   std::atomic<std::int32_t> lockCount_{0};
+  std::atomic<bool> pinned_{false};
   void* moduleHandle_ = nullptr;
 };
 

@@ -9,25 +9,13 @@
 #include <utility>
 
 #include "com/module.h"
+#include "kqcp/implements.h"
 #include "kqcp/types.h"
 
 namespace Vantor::KQCP::com {
 
-namespace detail {
-
-// Stores the first listed interface whose identifier matches.
-template <class Self, class... Interfaces>
-bool FindInterface(Self* self, REFIID iid, void** out) {
-  return ((iid == iid_of<Interfaces>() ? (*out = static_cast<Interfaces*>(self), true) : false) ||
-          ...);
-}
-
-template <class First, class...>
-struct FirstOf {
-  using Type = First;
-};
-
-}  // namespace detail
+// The interface lookup (detail::FindInterface) is the one hosts and plug-ins get from the public
+// helper, so both answer alike.
 
 // A process-wide object: add-reference and release return 1, QueryInterface answers only the
 // listed identifiers (not IUnknown's) and adds no reference.

@@ -47,7 +47,9 @@ std::string GuidToString(const GUID& guid) {
 
 HRESULT ApplyRegistryScript(RegistryScriptAction action) {
   const std::string appId = GuidToString(kAppId);
-  os::RegistryStore store(os::RegistryStore::DefaultPath());
+  const std::string path = os::RegistryStore::DefaultPath();
+  if (path.empty()) return E_FAIL;  // a user without a home has nowhere of their own
+  os::RegistryStore store(path);
   if (action == RegistryScriptAction::kRegister) {
     for (const ScriptEntry& entry : kScript) {
       std::string key = std::string(kRoot) + "/" + Substitute(entry.key, appId);

@@ -6,6 +6,7 @@
 
 #include "asyn/asyn_frame.h"
 #include "cache/cache_manager.h"
+#include "com/module.h"
 #include "core/singletons.h"
 #include "kqcp/asyn_host.h"
 #include "lua/lua_host.h"
@@ -45,8 +46,13 @@ HRESULT HandOutHeld(const com::ComPtr<Interface>& held, Interface** out) {
 }  // namespace
 
 HRESULT KQCommunityPlatform_::Init(IPlatformHost* host) {
-  // The host calls Init once, before it shares the platform; the flag only guards repeats.
-  if (initialised_.load()) return E_FAIL;
+  // Racing callers wait for the first, which alone succeeds; the others then see what it made.
+  VEXO::System::Thread::ScopedLock guard(initLock_);
+  // Set at once, so that an Init from inside the host's own lookups (the lock is recursive)
+  // fails too.
+  if (initialised_.exchange(true)) return E_FAIL;
+  // The workshop's threads run this library's code until the process ends.
+  com::TheModule().Pin();
   if (KQLog::KQLogWrapper_* log = LogWrapperHolder::Instance()) log->SetModuleName(u"KQCP");
   if (host) {
     com::ComPtr<IAsynIoHost> ioHost;
@@ -55,7 +61,6 @@ HRESULT KQCommunityPlatform_::Init(IPlatformHost* host) {
     host->QueryHostInterface(IID_IPlatformHostObject, hostObject_.PutVoid());
   }
   StartWorkshop();
-  initialised_.store(true);
   return S_OK;
 }
 

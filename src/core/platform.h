@@ -3,6 +3,7 @@
 
 #include <atomic>
 
+#include "base/critical_section.h"
 #include "com/com_ptr.h"
 #include "com/object.h"
 #include "kqcp/asyn_host.h"
@@ -36,6 +37,7 @@ class KQCommunityPlatform_ : public com::SingletonObject<IKQCommunityPlatform> {
   // Creates the workshop and starts its worker threads.
   void StartWorkshop();
 
+  VEXO::System::Thread::CriticalSection initLock_;
   std::atomic<bool> initialised_{false};
   com::ComPtr<IWorkshop> workshop_;
   com::ComPtr<IUnknown> hostObject_;

@@ -2,6 +2,7 @@
 #include "lua/lua_host.h"
 
 #include <new>
+#include <utility>
 
 namespace Vantor::KQCP {
 
@@ -33,7 +34,13 @@ HRESULT LuaHost_::Unregister(const char* name) {
 }
 
 HRESULT LuaHost_::CallEngine(LuaValue value) {
-  IKQCPLuaEngine* engine = engine_.load(std::memory_order_acquire);
+  // The call holds its own reference, so a SetEngine on another thread meanwhile releases only
+  // the host's.
+  com::ComPtr<IKQCPLuaEngine> engine;
+  {
+    ScopedLock guard(engineLock_);
+    engine = engine_;
+  }
   if (!engine) return E_FAIL;
   try {
     return engine->Op1(value);
@@ -43,9 +50,12 @@ HRESULT LuaHost_::CallEngine(LuaValue value) {
 }
 
 HRESULT LuaHost_::SetEngine(IKQCPLuaEngine* engine) {
-  if (engine) engine->AddRef();
-  // Exchanged, so that racing calls release each replaced engine exactly once.
-  if (IKQCPLuaEngine* old = engine_.exchange(engine, std::memory_order_acq_rel)) old->Release();
+  com::ComPtr<IKQCPLuaEngine> replaced(engine);
+  {
+    ScopedLock guard(engineLock_);
+    std::swap(engine_, replaced);
+  }
+  // Released outside the lock: the engine's own code may call the Lua host.
   return S_OK;
 }
 

@@ -2,12 +2,12 @@
 // outside the library, and that engine, to which it forwards one call.
 #pragma once
 
-#include <atomic>
 #include <string>
 #include <unordered_map>
 
 #include "base/critical_section.h"
 #include "base/singleton_holder.h"
+#include "com/com_ptr.h"
 #include "com/object.h"
 #include "kqcp/lua.h"
 
@@ -29,9 +29,10 @@ class LuaHost_ : public com::SingletonObject<IKQCPLuaHost> {
   // Exact, case-sensitive names. The host only keeps the values; the engine reads them.
   std::unordered_map<std::string, LuaValue> registry_;
   VEXO::System::Thread::CriticalSection registryLock_;
-  // One reference held. Set before other threads call the engine; replacing it while a call is
-  // under way elsewhere is not supported.
-  std::atomic<IKQCPLuaEngine*> engine_{nullptr};
+  // One reference held; a call under way holds one more of its own, so the engine may be
+  // replaced or cleared while other threads call it.
+  VEXO::System::Thread::CriticalSection engineLock_;
+  com::ComPtr<IKQCPLuaEngine> engine_;
 };
 
 using LuaHostHolder = VEXO::Pattern::SingletonHolder<LuaHost_>;

@@ -3,6 +3,7 @@
 
 #include <dlfcn.h>
 
+#include <cstdlib>
 #include <utility>
 
 #include "os/utf.h"
@@ -71,11 +72,40 @@ std::string ToNativePath(const std::string& path) {
 
 std::string ToNativePath(const std::u16string& path) { return ToNativePath(Utf16ToUtf8(path)); }
 
-std::u16string OwnModulePath() {
+namespace {
+
+// The loader's name of the module that contains this code; empty when unknown.
+std::string OwnLoaderName() {
   Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&OwnModulePath), &info) == 0 || !info.dli_fname) return {};
-  return Utf8ToUtf16(info.dli_fname);
+  if (dladdr(reinterpret_cast<void*>(&OwnLoaderName), &info) == 0 || !info.dli_fname) return {};
+  return info.dli_fname;
 }
+
+const std::u16string& OwnPathAtLoad() {
+  static const std::u16string path = [] {
+    const std::string name = OwnLoaderName();
+    char* resolved = name.empty() ? nullptr : realpath(name.c_str(), nullptr);
+    std::u16string canonical = resolved ? Utf8ToUtf16(resolved) : std::u16string();
+    std::free(resolved);
+    return canonical;
+  }();
+  return path;
+}
+
+// Resolved while the library loads: a host that opened it by a relative path may change its
+// working directory afterwards, and the name as written would then lead somewhere else.
+[[maybe_unused]] const bool g_ownPathResolved = (OwnPathAtLoad(), true);
+
+// Reopens the loaded module by the loader's own name, which finds it without touching the file
+// system again; RTLD_NOLOAD never loads another copy. The handle is kept on purpose.
+bool ReopenOwnModule(int flags) {
+  const std::string name = OwnLoaderName();
+  return !name.empty() && dlopen(name.c_str(), RTLD_NOW | RTLD_NOLOAD | flags) != nullptr;
+}
+
+}  // namespace
+
+std::u16string OwnModulePath() { return OwnPathAtLoad(); }
 
 void* OwnModuleHandle() {
   Dl_info info{};
@@ -84,14 +114,10 @@ void* OwnModuleHandle() {
 }
 
 bool PublishOwnModuleSymbols() {
-  Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&PublishOwnModuleSymbols), &info) == 0 || !info.dli_fname ||
-      !*info.dli_fname) {
-    return false;
-  }
-  // Reopening by the loader's own name finds the loaded module; RTLD_NOLOAD never loads another
-  // copy. The handle is kept on purpose: plug-ins bound to this module must not outlive it.
-  return dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_GLOBAL) != nullptr;
+  // Plug-ins bound to this module must not outlive it.
+  return ReopenOwnModule(RTLD_GLOBAL);
 }
+
+bool PinOwnModule() { return ReopenOwnModule(RTLD_NODELETE); }
 
 }  // namespace Vantor::KQCP::os

@@ -34,7 +34,8 @@ class Library {
 std::string ToNativePath(const std::string& path);
 std::string ToNativePath(const std::u16string& path);
 
-// Full path of the library (or executable) that contains this code; empty when unknown.
+// Absolute, canonical path of the library (or executable) that contains this code, resolved
+// once when it was loaded; empty when it could not be resolved then.
 std::u16string OwnModulePath();
 // Base address of the module that contains this code, used as the module handle.
 void* OwnModuleHandle();
@@ -43,5 +44,8 @@ void* OwnModuleHandle();
 // public headers alone then find the BSTR functions. The module then stays loaded for good, as
 // the plug-ins that bound to it do. Safe to call more than once; false when it did not succeed.
 bool PublishOwnModuleSymbols();
+// Keeps the module that contains this code mapped until the process ends, whatever dlclose
+// calls follow (RTLD_NODELETE). Safe to call more than once; false when it did not succeed.
+bool PinOwnModule();
 
 }  // namespace Vantor::KQCP::os

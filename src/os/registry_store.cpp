@@ -3,9 +3,13 @@
 #include "os/registry_store.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -56,11 +60,12 @@ std::vector<std::string> SplitTabs(const std::string& line) {
   return fields;
 }
 
-// Holds an exclusive lock on "<store>.lock" for the life of the object.
+// Holds an exclusive lock on "<store>.lock" for the life of the object. A symlink planted in
+// its place is refused, never followed.
 class FileLock {
  public:
   explicit FileLock(const std::string& storePath) {
-    fd_ = open((storePath + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    fd_ = open((storePath + ".lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd_ >= 0 && flock(fd_, LOCK_EX) != 0) {
       close(fd_);
       fd_ = -1;
@@ -85,6 +90,62 @@ void AddWithParents(std::map<std::string, std::map<std::string, std::string>>& t
   tree[key];
 }
 
+// An absolute directory from the environment, or empty. A relative one would depend on the
+// working directory; secure_getenv ignores the environment of a set-user-ID host.
+std::string AbsoluteFromEnvironment(const char* name) {
+  const char* value = secure_getenv(name);
+  return value && value[0] == '/' ? std::string(value) : std::string();
+}
+
+// The user's home: $HOME when it is absolute, else the password database's entry.
+std::string HomeDirectory() {
+  std::string home = AbsoluteFromEnvironment("HOME");
+  if (!home.empty()) return home;
+  long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
+  passwd entry{};
+  passwd* found = nullptr;
+  while (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == ERANGE) {
+    buffer.resize(buffer.size() * 2);
+  }
+  if (!found || !found->pw_dir || found->pw_dir[0] != '/') return {};
+  return found->pw_dir;
+}
+
+// A new file beside target, made exclusively and without following a symlink in its place.
+int CreateTemporaryBeside(const std::string& target, std::string& name) {
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    std::uint64_t random = 0;
+    if (getrandom(&random, sizeof random, 0) != sizeof random) return -1;
+    char suffix[24];
+    std::snprintf(suffix, sizeof suffix, ".%016llx", static_cast<unsigned long long>(random));
+    name = target + suffix;
+    const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
+bool WriteAll(int fd, const std::string& text) {
+  std::size_t written = 0;
+  while (written < text.size()) {
+    const ssize_t n = write(fd, text.data() + written, text.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    written += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+void SyncDirectoryOf(const std::string& path) {
+  std::string directory = std::filesystem::path(path).parent_path().string();
+  const int fd =
+      open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
 }  // namespace
 
 RegistryStore::RegistryStore(std::string filePath) : path_(std::move(filePath)) {}
@@ -94,13 +155,13 @@ std::string RegistryStore::DefaultPath() {
     std::lock_guard<std::mutex> guard(g_defaultPathMutex);
     if (!g_defaultPath.empty()) return g_defaultPath;
   }
-  const char* config = std::getenv("XDG_CONFIG_HOME");
-  std::string base;
-  if (config && *config) {
-    base = config;
-  } else {
-    const char* home = std::getenv("HOME");
-    base = std::string(home && *home ? home : "/tmp") + "/.config";
+  // Only the user's own directories: never a shared one such as /tmp, where another user could
+  // plant files.
+  std::string base = AbsoluteFromEnvironment("XDG_CONFIG_HOME");
+  if (base.empty()) {
+    const std::string home = HomeDirectory();
+    if (home.empty()) return {};
+    base = home + "/.config";
   }
   return base + "/kqcp/registry";
 }
@@ -127,22 +188,27 @@ bool RegistryStore::Read(Tree& tree) const {
 }
 
 bool RegistryStore::Write(const Tree& tree) const {
-  std::error_code ec;
-  std::filesystem::create_directories(std::filesystem::path(path_).parent_path(), ec);
-  std::string temp = path_ + ".tmp";
-  {
-    std::ofstream out(temp, std::ios::trunc);
-    if (!out) return false;
-    for (const auto& [key, values] : tree) {
-      out << "K\t" << Escape(key) << '\n';
-      for (const auto& [name, value] : values) {
-        out << "V\t" << Escape(key) << '\t' << Escape(name) << '\t' << Escape(value) << '\n';
-      }
+  std::ostringstream text;
+  for (const auto& [key, values] : tree) {
+    text << "K\t" << Escape(key) << '\n';
+    for (const auto& [name, value] : values) {
+      text << "V\t" << Escape(key) << '\t' << Escape(name) << '\t' << Escape(value) << '\n';
     }
-    out.flush();
-    if (!out) return false;
   }
-  return std::rename(temp.c_str(), path_.c_str()) == 0;
+  // Written whole to a file of our own, synced, then renamed over the store: a reader or a crash
+  // sees the old contents or the new, and a symlink at the store's name is replaced, not written
+  // through.
+  std::string temp;
+  const int fd = CreateTemporaryBeside(path_, temp);
+  if (fd < 0) return false;
+  const bool written = WriteAll(fd, text.str()) && fsync(fd) == 0;
+  const bool closed = close(fd) == 0;
+  if (!written || !closed || std::rename(temp.c_str(), path_.c_str()) != 0) {
+    unlink(temp.c_str());
+    return false;
+  }
+  SyncDirectoryOf(path_);
+  return true;
 }
 
 template <class Change>

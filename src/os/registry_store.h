@@ -13,13 +13,15 @@ class RegistryStore {
  public:
   explicit RegistryStore(std::string filePath);
 
-  // The store of this user: $XDG_CONFIG_HOME/kqcp/registry, else ~/.config/kqcp/registry,
-  // unless SetDefaultPath chose another file.
+  // The store of this user: $XDG_CONFIG_HOME/kqcp/registry, else <home>/.config/kqcp/registry
+  // with the home from $HOME or the password database (relative values are ignored), unless
+  // SetDefaultPath chose another file. Empty when the user has no home.
   static std::string DefaultPath();
   static void SetDefaultPath(std::string path);
 
-  // Each call reads the file, applies the change and writes the file back atomically, under a
-  // lock shared with other processes. False when the file cannot be read or written.
+  // Each call reads the file, applies the change and writes the file back atomically (a new
+  // file made exclusively beside it, synced, renamed over it), under a lock shared with other
+  // processes. False when the file cannot be read or written.
   bool CreateKey(const std::string& key);
   bool SetValue(const std::string& key, const std::string& name, const std::string& value);
   // Removes the key with its subkeys; true also when the key did not exist.

@@ -3,8 +3,10 @@
 
 #include <string_view>
 
+#include "os/library.h"
 #include "os/utf.h"
 #include "plugin/plugin_path.h"
+#include "plugin/regular_file.h"
 #include "xml/dom_node.h"
 #include "xml/dom_parser.h"
 
@@ -33,9 +35,15 @@ int PluginListReader::Parse(const char16_t* listPath) {
     VEXO::XML::DOMNode top;
     VEXO::XML::DOMParser parser;
     parser.SetTopNode(&top);
-    // The file is fed as an open-ended stream; the final empty piece makes a truncated or empty
-    // file the error it is instead of a list cut short.
-    if (!parser.ParseFile(listPath) || !parser.Parse("", 0, true)) return kUnreadable;
+    if (!parser.CreateParser()) return kUnreadable;
+    // Only a regular file is a list: a FIFO would block the loader for ever. The file is fed as
+    // an open-ended stream; the final empty piece makes a truncated or empty file the error it
+    // is instead of a list cut short.
+    const bool fed = ReadRegularFile(os::ToNativePath(std::u16string(listPath)).c_str(),
+                                     [&parser](const char* bytes, std::size_t length) {
+                                       return parser.Parse(bytes, static_cast<int>(length), false);
+                                     });
+    if (!fed || !parser.Parse("", 0, true)) return kUnreadable;
     if (!top.Name().Equals("PluginList")) return kWrongRoot;
 
     const std::u16string_view list(listPath);

@@ -19,7 +19,7 @@ struct PluginEntry {
 class PluginListReader {
  public:
   static constexpr int kRead = 0;
-  // The file cannot be opened or is not well-formed XML.
+  // The file cannot be opened, is not a regular file, or is not well-formed XML.
   static constexpr int kUnreadable = -1;
   // The root element is not "PluginList".
   static constexpr int kWrongRoot = -2;

@@ -125,7 +125,7 @@ HRESULT PluginManager_::AddPlugin(const char16_t* path, os::Library& library,
                                   com::ComPtr<IKQCPPlugin>& plugin, const std::u16string& name) {
   // The table entry is made before Initialize, so that a plug-in that accepted always joins.
   PluginTable pending;
-  pending.try_emplace(name, PluginInfo{path, os::Library(), name, nullptr});
+  pending.try_emplace(name, PluginInfo{path, nullptr, name, nullptr});
   PluginTable::node_type node = pending.extract(pending.begin());
 
   ScopedLock guard(pluginLock_);
@@ -133,6 +133,10 @@ HRESULT PluginManager_::AddPlugin(const char16_t* path, os::Library& library,
   if (NameIsTaken(name)) return KQCP_E_PLUGIN_NAME_TAKEN;
   IKQCommunityPlatform* platform = PlatformHolder::Instance();
   if (!platform) return E_OUTOFMEMORY;
+  // From Initialize on, the plug-in's code may stand behind objects it registered, commands it
+  // posted or threads it started, whether it accepts or not: its library stays mapped for good,
+  // also should Initialize throw.
+  void* const module = library.Release();
   HRESULT accepted = S_OK;
   {
     InitialisingScope scope(initialising_, name);
@@ -142,7 +146,7 @@ HRESULT PluginManager_::AddPlugin(const char16_t* path, os::Library& library,
 
   // The table keeps the reference "GetPluginObject" gave and one more of its own.
   plugin->AddRef();
-  node.mapped().module = std::move(library);
+  node.mapped().module = module;
   node.mapped().plugin = plugin.Detach();
   plugins_.insert(std::move(node));
   return S_OK;

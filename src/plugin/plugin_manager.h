@@ -27,7 +27,8 @@ class PluginManager_ : public com::SingletonObject<IKQCPPluginManager> {
   HRESULT UnregisterObject(REFIID iid) override;
 
   // Loads one library and adds its plug-in: S_OK when added; otherwise the reason (see the
-  // KQCP_E_PLUGIN_* codes), with the plug-in released and the library freed.
+  // KQCP_E_PLUGIN_* codes), with the plug-in released. The library is freed again unless the
+  // plug-in's Initialize was called: from then on it stays mapped, accepted or refused.
   virtual HRESULT LoadPluginLibrary(const char16_t* path);
 
  protected:
@@ -38,7 +39,8 @@ class PluginManager_ : public com::SingletonObject<IKQCPPluginManager> {
   struct PluginInfo {
     // The library path exactly as it was passed to the load.
     std::u16string path;
-    os::Library module;
+    // The library's handle; never closed.
+    void* module = nullptr;
     std::u16string name;
     // Holds the reference "GetPluginObject" gave and one more; loaded plug-ins stay for good.
     IKQCPPlugin* plugin = nullptr;
@@ -46,8 +48,9 @@ class PluginManager_ : public com::SingletonObject<IKQCPPluginManager> {
   // Ordered by the UTF-16 code units of the name, a shorter prefix first.
   using PluginTable = std::map<std::u16string, PluginInfo, std::less<>>;
 
-  // Initialises the plug-in under the table lock and adds it, taking over the library and the
-  // plug-in's reference; on refusal both stay with the caller.
+  // Initialises the plug-in under the table lock and adds it, taking over the plug-in's
+  // reference; on refusal the reference stays with the caller. Once Initialize is called the
+  // library is taken over (and kept) whatever the answer; before, it stays with the caller.
   HRESULT AddPlugin(const char16_t* path, os::Library& library, com::ComPtr<IKQCPPlugin>& plugin,
                     const std::u16string& name);
   bool NameIsTaken(const std::u16string& name) const;

@@ -84,7 +84,12 @@ HRESULT Workshop::Start(std::int32_t workerCount) {
   // Restarting joins the earlier workers, which a worker cannot do for itself.
   if (OnOwnWorker()) return E_UNEXPECTED;
   ScopedLock startGuard(startLock_);
-  state_.store(kStarting);
+  {
+    // A Stop from here on stops what this Start makes as well.
+    ScopedLock guard(workerLock_);
+    state_.store(kStarting);
+    stopRequested_ = false;
+  }
   if (workerCount < 1 || workerCount > kMaxWorkers) {
     // Workers still present keep the workshop started, so that Stop can still reach them.
     ScopedLock guard(workerLock_);
@@ -102,6 +107,7 @@ HRESULT Workshop::Start(std::int32_t workerCount) {
     try {
       auto worker = std::make_unique<WorkshopThread>(queue_.get());
       ScopedLock guard(workerLock_);
+      if (stopRequested_) worker->RequestStop();
       workers_.push_back(std::move(worker));
       // A worker whose thread cannot be created stays in the list and never runs.
       workers_.back()->Start(true);
@@ -110,13 +116,21 @@ HRESULT Workshop::Start(std::int32_t workerCount) {
       break;
     }
   }
-  state_.store(kStarted);
+  {
+    ScopedLock guard(workerLock_);
+    state_.store(kStarted);
+  }
   return result;
 }
 
 HRESULT Workshop::Stop() {
-  if (state_.load() != kStarted) return S_FALSE;
+  // Under the worker lock, so that a Start under way either has not begun (nothing to stop) or
+  // sees the request for every worker it still makes. Stop never waits for Start itself, which
+  // may be joining workers whose command is the one calling Stop.
   ScopedLock guard(workerLock_);
+  const std::int32_t state = state_.load();
+  if (state == kNotStarted) return S_FALSE;
+  if (state == kStarting) stopRequested_ = true;
   for (const auto& worker : workers_) worker->RequestStop();
   return S_OK;
 }

@@ -56,6 +56,8 @@ class Workshop : public com::RefCounted<com::ComponentObject, IWorkshop, ICmdEve
   VEXO::System::Thread::CriticalSection startLock_;
   VEXO::System::Thread::CriticalSection workerLock_;
   Workers workers_;
+  // A Stop arrived while a Start was under way; guarded by the worker lock.
+  bool stopRequested_ = false;
 };
 
 }  // namespace Vantor::KQCP

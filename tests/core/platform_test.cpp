@@ -1,9 +1,11 @@
 // The platform object: one object for racing callers, the singleton QueryInterface rules, Init
-// once, the host's two lookups in order, reserved slots. Every test runs in a fresh process.
+// once (also when threads race), the host's two lookups in order, reserved slots. Every test runs
+// in a fresh process.
 #include "core/platform.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
@@ -13,6 +15,7 @@
 #include "kqcp/asyn_host.h"
 #include "kqcp/platform.h"
 #include "kqcp/xml.h"
+#include "support/child_process.h"
 #include "support/platform.h"
 #include "workshop/test_cmd.h"
 
@@ -31,6 +34,8 @@ class HostThing : public com::RefCounted<com::ComponentObject, IHostThing> {};
 class RecordingHost : public com::RefCounted<com::ComponentObject, IPlatformHost> {
  public:
   HRESULT QueryHostInterface(REFIID iid, void** out) override {
+    // An Init from inside Init's own lookups is a second Init as well.
+    if (asked.empty()) nestedInit = Platform()->Init(nullptr);
     asked.push_back(iid);
     if (iid == IID_IPlatformHostObject) {
       *out = static_cast<IHostThing*>(thing);
@@ -41,6 +46,7 @@ class RecordingHost : public com::RefCounted<com::ComponentObject, IPlatformHost
     return E_NOINTERFACE;
   }
   std::vector<GUID> asked;
+  HRESULT nestedInit = S_OK;
   HostThing* thing = com::MakeObject<HostThing>();
   ~RecordingHost() override { thing->Release(); }
 };
@@ -75,6 +81,41 @@ TEST(Platform, InitTwiceFailsTheSecondTime) {
   EXPECT_EQ(platform->Init(nullptr), E_FAIL);
 }
 
+// Threads that race their Init from a common start; the exit code is the number that
+// succeeded, or 100 when the winner's workshop is not the one every thread sees afterwards.
+KQCP_CHILD(race_init) {
+  constexpr int kThreads = 4;
+  IKQCommunityPlatform* platform = Platform();
+  std::atomic<int> ready{0}, succeeded{0};
+  std::vector<std::thread> threads;
+  std::vector<IWorkshop*> seen(kThreads, nullptr);
+  for (int i = 0; i < kThreads; ++i) {
+    threads.emplace_back([&, i] {
+      ++ready;
+      while (ready.load() < kThreads) {
+      }
+      if (platform->Init(nullptr) == S_OK) ++succeeded;
+      // Whoever lost sees what the winner made.
+      com::ComPtr<IWorkshop> workshop;
+      if (platform->GetWorkshop(workshop.Put()) == S_OK) seen[i] = workshop.Get();
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  for (IWorkshop* workshop : seen) {
+    if (!workshop || workshop != seen[0]) return 100;
+  }
+  return succeeded.load();
+}
+
+TEST(Platform, RacingInitsLetExactlyOneSucceed) {
+  // Each race needs a fresh process, since a process initialises once.
+  for (int run = 0; run < 20; ++run) {
+    kqcp_test::ChildProcess child("race_init");
+    ASSERT_TRUE(child.Started());
+    EXPECT_EQ(child.Wait(), 1) << "run " << run;
+  }
+}
+
 TEST(Platform, NullHostLeavesNoHostObject) {
   auto* platform = Platform();
   ASSERT_EQ(platform->Init(nullptr), S_OK);
@@ -90,6 +131,7 @@ TEST(Platform, HostLookupsArriveInOrderAndTheHostObjectIsHandedOut) {
   ASSERT_EQ(host->asked.size(), 2u);
   EXPECT_EQ(host->asked[0], IID_IAsynIoHost);
   EXPECT_EQ(host->asked[1], IID_IPlatformHostObject);
+  EXPECT_EQ(host->nestedInit, E_FAIL);
   IUnknown* object = nullptr;
   ASSERT_EQ(platform->GetHostObject(&object), S_OK);
   EXPECT_EQ(object, static_cast<IHostThing*>(host->thing));

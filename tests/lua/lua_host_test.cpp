@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -162,6 +163,51 @@ TEST_F(LuaHostTest, RegistryAndEngineCallsFromManyThreads) {
   EXPECT_EQ(engine->ReferenceCount(), 1);
   host_->SetEngine(nullptr);
   for (const auto& e : engines) EXPECT_EQ(e->ReferenceCount(), 1);
+}
+
+// An engine that notes being destroyed while one of its calls is still under way.
+class SlowEngine : public com::RefCounted<com::ComponentObject, IKQCPLuaEngine> {
+ public:
+  explicit SlowEngine(std::atomic<int>& destroyedInCall) : destroyedInCall_(destroyedInCall) {}
+  ~SlowEngine() override {
+    if (inCall_.load() != 0) ++destroyedInCall_;
+  }
+  HRESULT Op1(LuaValue value) override {
+    ++inCall_;
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+    --inCall_;
+    return static_cast<HRESULT>(value);
+  }
+
+ private:
+  std::atomic<int> inCall_{0};
+  std::atomic<int>& destroyedInCall_;
+};
+
+TEST_F(LuaHostTest, AnEngineReplacedOrClearedDuringACallLivesUntilTheCallReturns) {
+  std::atomic<int> destroyedInCall{0};
+  std::atomic<bool> done{false};
+  std::vector<std::thread> callers;
+  for (int i = 0; i < 2; ++i) {
+    callers.emplace_back([&] {
+      while (!done.load()) {
+        const HRESULT result = host_->CallEngine(7);
+        EXPECT_TRUE(result == 7 || result == E_FAIL) << result;
+      }
+    });
+  }
+  for (int round = 0; round < 300; ++round) {
+    // The host holds the only reference, so each replacement is the engine's last release.
+    auto* engine = com::MakeObject<SlowEngine>(destroyedInCall);
+    host_->SetEngine(engine);
+    engine->Release();
+    std::this_thread::sleep_for(std::chrono::microseconds(300));
+    if (round % 3 == 0) host_->SetEngine(nullptr);
+  }
+  done.store(true);
+  for (std::thread& t : callers) t.join();
+  host_->SetEngine(nullptr);
+  EXPECT_EQ(destroyedInCall.load(), 0);
 }
 
 }  // namespace

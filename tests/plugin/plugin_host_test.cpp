@@ -1,6 +1,7 @@
 // A host that opens a copy of libkqcp.so privately (RTLD_LOCAL) from a directory of its own, as
-// the README shows: the default list beside that copy is found, the README's minimal plug-in
-// loads against it, and the default list path keeps its length bound.
+// the README shows: the default list beside that copy is found (also after the host changed its
+// working directory), the README's minimal plug-in loads against it, and the default list path
+// keeps its length bound.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
@@ -82,6 +83,30 @@ TEST(PluginHost, TheDefaultListBesideTheLibraryLoadsTheReadmePlugin) {
 
   EXPECT_EQ(library.platform()->LoadPlugins(nullptr), S_OK);
   EXPECT_EQ(library.FindPlugin(u"hello"), u"hello");
+  fs::current_path(previous);
+}
+
+TEST(PluginHost, ALibraryOpenedByARelativePathReadsOnlyTheListBesideItself) {
+  kqcp_test::TempDir temp;
+  const fs::path root = fs::path(temp.path());
+  const AppDirectory app(root / "app" / "lib");
+  // Another directory with the same layout, whose list names a plug-in of its own.
+  const fs::path elsewhere = root / "elsewhere";
+  fs::create_directories(elsewhere / "lib" / "plugins");
+  fs::copy_file(KQCP_INTRUDER_PLUGIN_PATH, elsewhere / "lib" / "plugins" / "intruder.so");
+  std::ofstream(elsewhere / "lib" / "KQCP_PLUGIN.xml")
+      << "<PluginList><Plugin path='plugins/intruder.so' enable='true'/></PluginList>\n";
+
+  const fs::path previous = fs::current_path();
+  fs::current_path(root / "app");
+  HostedLibrary library("./lib/libkqcp.so");
+  // The host moves on before it loads its plug-ins.
+  fs::current_path(elsewhere);
+  ASSERT_NE(library.platform(), nullptr);
+  ASSERT_EQ(library.platform()->Init(nullptr), S_OK);
+  EXPECT_EQ(library.platform()->LoadPlugins(nullptr), S_OK);
+  EXPECT_EQ(library.FindPlugin(u"hello"), u"hello");
+  EXPECT_EQ(library.FindPlugin(u"intruder"), u"");
   fs::current_path(previous);
 }
 

@@ -3,7 +3,9 @@
 
 #include <dlfcn.h>
 
+#include <chrono>
 #include <mutex>
+#include <thread>
 
 #include "os/utf.h"
 
@@ -43,6 +45,15 @@ int CountPluginEvents(const std::string& tag, const std::string& event) {
   int count = 0;
   for (const PluginEvent& e : PluginEvents()) count += (e.tag == tag && e.event == event);
   return count;
+}
+
+bool WaitForPluginEvent(const std::string& tag, const std::string& event, int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (CountPluginEvents(tag, event) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
 }
 
 void SetPluginHook(PluginHook hook) {

@@ -24,6 +24,8 @@ std::vector<PluginEvent> PluginEvents();
 std::vector<std::string> PluginEventNames(const std::string& onlyEvent = "");
 // How often tag reported event.
 int CountPluginEvents(const std::string& tag, const std::string& event);
+// Waits until tag has reported event (at most the time given); false when it has not.
+bool WaitForPluginEvent(const std::string& tag, const std::string& event, int timeoutMs = 20000);
 // Runs for every later report, on the reporting thread, without the journal's lock held.
 void SetPluginHook(PluginHook hook);
 

@@ -1,7 +1,9 @@
-// The plug-in list file: the documented example, results, entry rules, encodings, bounds.
+// The plug-in list file: the documented example, results (files that are not regular files
+// among them), entry rules, encodings, bounds.
 #include "plugin/plugin_list_reader.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -23,6 +25,14 @@ class PluginListReaderTest : public testing::Test {
     const std::string path = dir_.File(name);
     std::ofstream(path, std::ios::binary) << content;
     return Utf8ToUtf16(path);
+  }
+  std::u16string Fifo(const std::string& name) {
+    EXPECT_EQ(mkfifo(dir_.File(name).c_str(), 0600), 0);
+    return Utf8ToUtf16(dir_.File(name));
+  }
+  std::u16string Link(const std::string& name, const std::string& target) {
+    std::filesystem::create_symlink(dir_.File(target), dir_.File(name));
+    return Utf8ToUtf16(dir_.File(name));
   }
   std::u16string InDir(const std::string& relative) {
     return Utf8ToUtf16(dir_.path() + "/") + Utf8ToUtf16(relative);
@@ -72,6 +82,10 @@ TEST_F(PluginListReaderTest, ResultsForFilesThatDoNotReadAndLeaveNoEntries) {
        PluginListReader::kWrongRoot},
       {"another root", Write("other.xml", "<Plugins><Plugin path='a.so'/></Plugins>"),
        PluginListReader::kWrongRoot},
+      // Not regular files: refused at once, neither waiting for a writer nor reading for ever.
+      {"a FIFO", Fifo("fifo.xml"), PluginListReader::kUnreadable},
+      {"a link to a FIFO", Link("link.xml", "fifo.xml"), PluginListReader::kUnreadable},
+      {"an endless device", u"/dev/zero", PluginListReader::kUnreadable},
   };
   for (const Case& c : cases) {
     ASSERT_EQ(reader_.Parse(good.c_str()), PluginListReader::kRead);

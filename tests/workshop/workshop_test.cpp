@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <future>
 #include <map>
+#include <thread>
 
 #include "com/module.h"
 #include "os/futex.h"
@@ -283,6 +285,49 @@ TEST_F(WorkshopTest, RestartStopsAndJoinsTheEarlierWorkersFirst) {
   CmdPtr later = Command(2, u"k", 0, {5});
   Post(later);
   ASSERT_TRUE(journal->WaitFor(2, H::kExecute));
+  EXPECT_EQ(workshop->Stop(), S_OK);
+  EXPECT_EQ(workshop->Wait(kPatienceMs), S_OK);
+}
+
+TEST_F(WorkshopTest, AStopThatMeetsARestartUnderWayStopsTheNewWorkersToo) {
+  // A step that holds its worker until the test lets go, so the restart stays under way while it
+  // joins that worker.
+  std::promise<void> letGo;
+  std::shared_future<void> released = letGo.get_future().share();
+  CmdPtr holding = Command(1, std::nullopt, 0, {5});
+  holding->onStep = [released](TestCmd&) { released.wait(); };
+  Post(holding);
+  ASSERT_EQ(workshop->Start(1), S_OK);
+  ASSERT_TRUE(journal->WaitFor(1, H::kExecute));
+
+  std::future<HRESULT> restart = std::async(std::launch::async, [&] { return workshop->Start(2); });
+  ASSERT_TRUE(Eventually([&] { return StateOf(workshop.Get()) == 1; }));
+  EXPECT_EQ(workshop->Stop(), S_OK);
+  letGo.set_value();
+  EXPECT_EQ(restart.get(), S_OK);
+  // Nothing keeps running: the workers the restart made were told to stop as they started.
+  EXPECT_EQ(workshop->Wait(kPatienceMs), S_OK);
+  CmdPtr late = Command(2, std::nullopt, 0, {5});
+  late->keepSink = false;  // it stays queued; with the sink it would keep the workshop alive
+  Post(late);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(journal->Count(2, H::kExecute), 0);
+}
+
+TEST_F(WorkshopTest, StartAndStopFromManyThreadsLeaveNoWorkerBehind) {
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int round = 0; round < 10; ++round) {
+        if (t % 2 == 0) {
+          EXPECT_EQ(workshop->Start(1 + round % 3), S_OK);
+        } else {
+          workshop->Stop();
+        }
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
   EXPECT_EQ(workshop->Stop(), S_OK);
   EXPECT_EQ(workshop->Wait(kPatienceMs), S_OK);
 }

@@ -1,22 +1,13 @@
 // The minimal plug-in of the README, word for word: it must build with kqcp_add_plugin and
 // load into a host that opened libkqcp.so privately. Kept in the README's layout.
 // clang-format off
-#include <atomic>
-
 #include "kqcp/kqcp.h"
 using namespace Vantor::KQCP;
 
-class Hello final : public IKQCPPlugin {
-  std::atomic<ULONG> refs_{1};  // GetPlugin hands the plug-in to any thread
+// Implements<> supplies QueryInterface, AddRef and Release (atomic: GetPlugin hands the
+// plug-in to any thread).
+class Hello final : public Implements<IKQCPPlugin> {
  public:
-  HRESULT QueryInterface(REFIID iid, void** out) override {
-    *out = (iid == IID_IUnknown || iid == IID_IKQCPPlugin) ? this : nullptr;
-    if (!*out) return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
-  }
-  ULONG AddRef() override { return ++refs_; }
-  ULONG Release() override { ULONG n = --refs_; if (!n) delete this; return n; }
   HRESULT Initialize(IKQCommunityPlatform*) override { return S_OK; }
   HRESULT Notify(IKQCommunityPlatform*) override { return S_OK; }
   HRESULT GetName(BSTR* name) override { *name = SysAllocString(u"hello"); return S_OK; }

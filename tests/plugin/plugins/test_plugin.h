@@ -3,8 +3,6 @@
 // that program exports; the program may act on the report while the call is under way.
 #pragma once
 
-#include <atomic>
-
 #include "kqcp/kqcp.h"
 
 extern "C" void KqcpTestPluginEvent(const char* tag, const char* event,
@@ -23,29 +21,18 @@ struct Behaviour {
   // Whether "GetPluginObject" stores an object (also when it fails).
   bool entryGivesObject = true;
   HRESULT initializeResult = S_OK;
+  // Runs inside Initialize, before it answers.
+  void (*onInitialize)(IKQCommunityPlatform* platform) = nullptr;
 };
 
-class TestPlugin final : public IKQCPPlugin {
+class TestPlugin final : public Implements<IKQCPPlugin> {
  public:
   explicit TestPlugin(const Behaviour& behaviour) : behaviour_(behaviour) {}
+  ~TestPlugin() override { KqcpTestPluginEvent(behaviour_.tag, "Destroyed", nullptr); }
 
-  HRESULT QueryInterface(REFIID iid, void** out) override {
-    *out = (iid == IID_IUnknown || iid == IID_IKQCPPlugin) ? this : nullptr;
-    if (!*out) return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
-  }
-  ULONG AddRef() override { return ++count_; }
-  ULONG Release() override {
-    const ULONG left = --count_;
-    if (left == 0) {
-      KqcpTestPluginEvent(behaviour_.tag, "Destroyed", nullptr);
-      delete this;
-    }
-    return left;
-  }
   HRESULT Initialize(IKQCommunityPlatform* platform) override {
     KqcpTestPluginEvent(behaviour_.tag, "Initialize", platform);
+    if (behaviour_.onInitialize) behaviour_.onInitialize(platform);
     return behaviour_.initializeResult;
   }
   HRESULT Notify(IKQCommunityPlatform* platform) override {
@@ -60,7 +47,6 @@ class TestPlugin final : public IKQCPPlugin {
 
  private:
   const Behaviour& behaviour_;
-  std::atomic<ULONG> count_{1};
 };
 
 }  // namespace

@@ -1,0 +1,16 @@
+// Reading a file that must be a regular file: a FIFO, device or directory in its place is
+// refused at once instead of blocking the reader or feeding it endless bytes.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+
+namespace Vantor::KQCP {
+
+// Opens the file at the native path and hands its bytes to consume block by block, until the
+// end or until consume answers false. False when the file cannot be opened, is not a regular
+// file, cannot be read, or consume refused a block.
+bool ReadRegularFile(const char* path,
+                     const std::function<bool(const char* bytes, std::size_t length)>& consume);
+
+}  // namespace Vantor::KQCP
