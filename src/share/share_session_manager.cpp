@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <new>
 #include <random>
 
 #include "os/named_object.h"
@@ -89,6 +90,7 @@ HRESULT ShareSessionManager_::StartMember(std::int32_t mode, const char* ownName
   const std::string mapName = platformName_ + "_PLATFORM_PROXY_MAP";
   // A live process that holds this own name holds its receive queue: Create fails then.
   bool ok = receiveQueue_.Create(queueName);
+  if (ok) Publish(queueName + PublishedStatistics::kSuffix, mode);
   if (ok && mode == kShareModeService) {
     ok = proxyMap_.Create(mapName, PlatformProxyMap::kCapacity) &&
          PlatformProxyMap::Initialize(proxyMap_, os::CurrentProcessId());
@@ -108,8 +110,24 @@ HRESULT ShareSessionManager_::StartMember(std::int32_t mode, const char* ownName
   return S_OK;
 }
 
+void ShareSessionManager_::Publish(const std::string& name, std::int32_t mode) {
+  // Tools see this process's figures; without the mapping they are only counted here.
+  os::NamedResult result{};
+  published_ = os::SharedMemory::Create(name, sizeof(PublishedStatistics), &result);
+  if (!published_) return;
+  auto* block = new (published_->Data()) PublishedStatistics();
+  block->processId = os::CurrentProcessId();
+  block->mode = mode;
+  block->version = PublishedStatistics::kVersion;
+  std::atomic_thread_fence(std::memory_order_release);
+  block->magic = PublishedStatistics::kMagic;
+  counters_ = block;
+}
+
 void ShareSessionManager_::ReleaseMember() {
   running_.store(false);
+  counters_ = &localCounters_;
+  published_.reset();
   receiveQueue_.Discard();
   proxyMap_.Close();
   platformMutex_.Close();
@@ -128,20 +146,12 @@ bool ShareSessionManager_::IsGone(const std::string& clientName) const {
 
 HRESULT ShareSessionManager_::GetStatistics(ShareStatistics* statistics) {
   if (!statistics) return E_POINTER;
-  *statistics = ShareStatistics{counters_.posted.load(),
-                                counters_.refusedBacklog.load(),
-                                counters_.refusedOther.load(),
-                                counters_.delivered.load(),
-                                counters_.droppedFull.load(),
-                                counters_.droppedGone.load(),
-                                counters_.droppedBacklog.load(),
-                                counters_.received.load(),
-                                counters_.droppedOnReceipt.load(),
-                                0,
-                                0};
-  // The queue's own counters belong to the manager's thread; a torn read only lags.
-  statistics->queueResets = receiveQueue_.Resets();
-  statistics->recordsLostInResets = receiveQueue_.RecordsLost();
+  const PublishedStatistics& c = *counters_;
+  *statistics = ShareStatistics{
+      c.posted.load(),         c.refusedBacklog.load(),     c.refusedOther.load(),
+      c.delivered.load(),      c.droppedFull.load(),        c.droppedGone.load(),
+      c.droppedBacklog.load(), c.received.load(),           c.droppedOnReceipt.load(),
+      c.queueResets.load(),    c.recordsLostInResets.load()};
   return S_OK;
 }
 
@@ -225,20 +235,20 @@ HRESULT ShareSessionManager_::GetProxySession(const char* sessionName, std::uint
 
 HRESULT ShareSessionManager_::Admit(const std::string& queue, std::uint64_t bytes) {
   if (bytes > SharePackageDataQueue::kCapacity - SharePackageDataQueue::kQueueHeaderSize) {
-    counters_.refusedOther.fetch_add(1);
+    counters_->refusedOther.fetch_add(1);
     return KQCP_E_SHARE_TOO_LARGE;
   }
   if (!backlog_.Reserve(queue, static_cast<std::uint32_t>(bytes))) {
-    counters_.refusedBacklog.fetch_add(1);
+    counters_->refusedBacklog.fetch_add(1);
     return KQCP_E_SHARE_BACKLOG_FULL;
   }
-  counters_.posted.fetch_add(1);
+  counters_->posted.fetch_add(1);
   return S_OK;
 }
 
 HRESULT ShareSessionManager_::PostMessage(const ShareMessage& message) {
   if (!running_.load() || mode_ != kShareModeService) {
-    counters_.refusedOther.fetch_add(1);
+    counters_->refusedOther.fetch_add(1);
     return E_FAIL;
   }
   // A broadcast waits under a name of its own; its copies are counted per receiver later.
@@ -257,7 +267,7 @@ HRESULT ShareSessionManager_::PostMessage(const ShareMessage& message) {
 
 HRESULT ShareSessionManager_::PostOperation(ShareSessionOperation* operation) {
   if (!running_.load()) {
-    counters_.refusedOther.fetch_add(1);
+    counters_->refusedOther.fetch_add(1);
     return E_FAIL;
   }
   const std::string queue = QueueNameOf(operation->Target());
@@ -289,7 +299,7 @@ bool ShareSessionManager_::DeliverDirectly(const std::string& queue, std::uint32
   if (!route || !route->IsAlive()) return false;  // the thread drops it and counts it
   if (RecordSender::DeliverNow(*route, push) != RecordSender::Outcome::kDelivered) return false;
   backlog_.Release(queue, bytes);
-  counters_.delivered.fetch_add(1);
+  counters_->delivered.fetch_add(1);
   return true;
 }
 
@@ -298,14 +308,14 @@ void ShareSessionManager_::Settle(const std::string& queue, std::uint32_t bytes,
   backlog_.Release(queue, bytes);
   switch (outcome) {
     case RecordSender::Outcome::kDelivered:
-      counters_.delivered.fetch_add(1);
+      counters_->delivered.fetch_add(1);
       break;
     case RecordSender::Outcome::kFull:
-      counters_.droppedFull.fetch_add(1);
+      counters_->droppedFull.fetch_add(1);
       break;
     case RecordSender::Outcome::kGone:
     case RecordSender::Outcome::kUnstorable:
-      counters_.droppedGone.fetch_add(1);
+      counters_->droppedGone.fetch_add(1);
       // A client learns here that its service went away.
       if (mode_ == kShareModeClient && queue == QueueNameOf({})) serviceLost_ = true;
       break;

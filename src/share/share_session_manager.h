@@ -17,9 +17,11 @@
 #include "com/com_ptr.h"
 #include "com/object.h"
 #include "kqcp/share.h"
+#include "os/shared_memory.h"
 #include "os/thread.h"
 #include "share/kernel_objects.h"
 #include "share/package_record.h"
+#include "share/published_statistics.h"
 #include "share/queue_cache.h"
 #include "share/record_sender.h"
 #include "share/share_backlog.h"
@@ -99,14 +101,12 @@ class ShareSessionManager_
     std::int32_t values[3] = {0, 0, 0};
     com::ComPtr<ShareSessionOperation> operation;  // null for a message
   };
-  struct Counters {
-    std::atomic<std::uint64_t> posted{0}, refusedBacklog{0}, refusedOther{0}, delivered{0},
-        droppedFull{0}, droppedGone{0}, droppedBacklog{0}, received{0}, droppedOnReceipt{0};
-  };
 
   HRESULT StartMember(std::int32_t mode, const char* ownName);
   // Releases whatever a failed Start made.
   void ReleaseMember();
+  // Makes the mapping through which tools read this process's figures.
+  void Publish(const std::string& name, std::int32_t mode);
   // Registers this client in the service's proxy map, under the platform mutex.
   bool Register();
   std::string QueueNameOf(const std::string& target) const;
@@ -178,7 +178,10 @@ class ShareSessionManager_
   VEXO::System::Thread::CriticalSection directLock_;
   QueueCache directQueues_;
   ShareBacklog backlog_{kShareBacklogRecords, kShareBacklogBytes, kShareBacklogRecords / 2};
-  Counters counters_;
+  // The counters live in the published mapping once Start made it, here before.
+  PublishedStatistics localCounters_;
+  PublishedStatistics* counters_ = &localCounters_;
+  std::unique_ptr<os::SharedMemory> published_;
   // Used by the background thread only.
   RecordSender sender_{[this](const std::string& queue, std::uint32_t bytes,
                               RecordSender::Outcome outcome) { Settle(queue, bytes, outcome); }};

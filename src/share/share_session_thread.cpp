@@ -95,7 +95,7 @@ void ShareSessionManager_::QueueMessage(const OutgoingMessage& outgoing) {
     if (message.target.empty()) {
       bytes = record.StoredLength();
       if (!backlog_.Reserve(queue, bytes)) {
-        counters_.droppedBacklog.fetch_add(1);
+        counters_->droppedBacklog.fetch_add(1);
         continue;
       }
     }
@@ -183,14 +183,18 @@ ShareSessionManager_::Received ShareSessionManager_::ReceiveBatch() {
       left = Received::kDrained;
       break;
     }
-    counters_.received.fetch_add(1);
+    counters_->received.fetch_add(1);
     bytes += static_cast<std::size_t>(record.payloadLength);
     Arrival arrival;
     if (Accept(record, &arrival)) {
       arrivals.push_back(std::move(arrival));
     } else {
-      counters_.droppedOnReceipt.fetch_add(1);
+      counters_->droppedOnReceipt.fetch_add(1);
     }
+  }
+  if (receiveQueue_.Resets() != counters_->queueResets.load()) {
+    counters_->queueResets.store(receiveQueue_.Resets());
+    counters_->recordsLostInResets.store(receiveQueue_.RecordsLost());
   }
   receiveQueue_.Unlock();
   for (const Arrival& arrival : arrivals) Dispatch(arrival);

@@ -11,8 +11,10 @@
 #include <thread>
 
 #include "os/named_object.h"
+#include "os/shared_memory.h"
 #include "session_fixture.h"
 #include "share/platform_proxy_map.h"
+#include "share/published_statistics.h"
 #include "share/share_map_memory.h"
 #include "share/share_package_data_queue.h"
 #include "share/share_session_manager.h"
@@ -271,6 +273,26 @@ TEST(SessionFaults, AFailedStartReleasesWhatItMade) {
       os::NamedObject::IsHeld(os::NamedKind::kMutex, platform + "_RECV_DATA_QUEUE_DQ_MUTEX"));
   failed.Command("exit");
   EXPECT_EQ(failed.Process().Wait(), 3);
+}
+
+TEST(SessionFaults, EveryProcessPublishesItsFiguresForTools) {
+  const std::string platform = kqcp_test::PlatformName();
+  SessionPeer service("EchoService", platform);
+  ASSERT_EQ(service.Line(), "ready");
+  SessionPeer client("Client", platform, "client");
+  ASSERT_EQ(client.Line(), "ready");
+  ASSERT_TRUE(client.RoundTrip());
+  os::NamedResult result{};
+  auto figures = os::SharedMemory::Open(
+      platform + "_client_RECV_DATA_QUEUE" + PublishedStatistics::kSuffix, &result, false);
+  ASSERT_TRUE(figures);
+  ASSERT_GE(figures->Size(), sizeof(PublishedStatistics));
+  const auto* block = static_cast<const PublishedStatistics*>(figures->Data());
+  EXPECT_EQ(block->magic, PublishedStatistics::kMagic);
+  EXPECT_EQ(block->processId, static_cast<std::uint32_t>(client.Process().Pid()));
+  EXPECT_EQ(block->mode, kShareModeClient);
+  EXPECT_GE(block->delivered.load(), 1u);
+  EXPECT_GE(block->received.load(), 1u);
 }
 
 // Steady traffic from two clients while faults follow each other: a flood, a slow client, a
