@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -115,9 +116,10 @@ struct SessionPair {
     proxy->CreateOperation(operation.Put());
     operation->SetName(name);
     operation->AllocBuffer(kPayload);
-    // Past the backlog's bound a post is refused at once; a sender that must send waits.
+    // Past the backlog's bound a post is refused at once; a sender that must send waits, giving
+    // the processor to the threads that make room.
     while (proxy->PostOperation(operation.Get()) == KQCP_E_SHARE_BACKLOG_FULL) {
-      std::this_thread::yield();
+      std::this_thread::sleep_for(std::chrono::microseconds(20));
     }
   }
 };

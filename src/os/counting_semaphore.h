@@ -39,6 +39,8 @@ class CountingSemaphore {
   // True when acquired, false on timeout.
   bool Wait(std::uint32_t milliseconds);
   std::uint32_t Count() const { return state_->count.load(); }
+  // True while some thread sleeps on this semaphore (spinning waiters do not count).
+  bool HasSleepers() const { return state_->waiters.load(std::memory_order_relaxed) != 0; }
   // Sets count and maximum outright: the owner of a shared semaphore uses it to undo what
   // another process scribbled there.
   void Reset(std::uint32_t count, std::uint32_t maximum);

@@ -6,14 +6,18 @@ namespace Vantor::KQCP {
 QueueCache::Route QueueCache::Resolve(const std::string& name) {
   auto it = queues_.find(name);
   if (it != queues_.end()) {
-    if (it->second->IsAlive()) return it->second;
+    if (it->second.checkedInRound == round_) return it->second.queue;
+    if (it->second.queue->IsAlive()) {
+      it->second.checkedInRound = round_;
+      return it->second.queue;
+    }
     queues_.erase(it);  // its owner is gone, or made the name afresh
   }
   auto queue = std::make_shared<SharePackageDataQueue>();
   if (!queue->Open(name, false)) return nullptr;
   // Whoever still holds an evicted queue (a waiting record, a request) keeps it mapped.
   if (queues_.size() >= kMaxCachedQueues) queues_.erase(queues_.begin());
-  return queues_.emplace(name, std::move(queue)).first->second;
+  return queues_.emplace(name, Cached{std::move(queue), round_}).first->second.queue;
 }
 
 }  // namespace Vantor::KQCP

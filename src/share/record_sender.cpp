@@ -39,13 +39,17 @@ void RecordSender::Settle(const std::string& name, Lane& lane, Outcome outcome) 
 
 void RecordSender::FlushLane(const std::string& name, Lane& lane, Clock::time_point now) {
   SharePackageDataQueue* locked = nullptr;
+  const SharePackageDataQueue* alive = nullptr;
   while (!lane.records.empty()) {
     Pending& front = lane.records.front();
     // The queue a record was addressed to must still be held by its owner: a later process of
-    // the same name makes a queue of its own.
-    if (!front.route->IsAlive()) {
-      Settle(name, lane, Outcome::kGone);
-      continue;
+    // the same name makes a queue of its own. Asked once per queue and flush.
+    if (alive != front.route.get()) {
+      if (!front.route->IsAlive()) {
+        Settle(name, lane, Outcome::kGone);
+        continue;
+      }
+      alive = front.route.get();
     }
     if (locked != front.route.get()) {
       if (locked) locked->Unlock();

@@ -46,6 +46,8 @@ class RecordSender {
 
   // The live queue of that name, opened when needed; null when nobody holds the name.
   Route Resolve(const std::string& queueName) { return queues_.Resolve(queueName); }
+  // Liveness found in this round is trusted until the next (the manager calls it per turn).
+  void NextRound() { queues_.NextRound(); }
   // Locks the queue (for kLockBoundMs at most) and pushes: kFull also when it stayed locked.
   static Outcome DeliverNow(SharePackageDataQueue& queue, const Push& push);
   // Queues a delivery behind earlier ones to the same queue, bound to route (or, when null, to

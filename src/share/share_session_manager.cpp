@@ -290,8 +290,10 @@ HRESULT ShareSessionManager_::PostOperation(ShareSessionOperation* operation) {
 bool ShareSessionManager_::DeliverDirectly(const std::string& queue, std::uint32_t bytes,
                                            RecordSender::Route route,
                                            const RecordSender::Push& push) {
-  // Only with nothing of this process waiting for the receiver before it, so that the order
-  // per receiver holds; anything else takes the thread's way.
+  // Only while the manager's thread sleeps: then the thread's way costs a wake-up, while a
+  // busy thread takes the record with the next batch for nothing. And only with nothing of
+  // this process waiting for the receiver before it, so that the order per receiver holds.
+  if (!operationSignal_.Handle()->HasSleepers()) return false;
   if (backlog_.Records(queue) != 1) return false;
   ScopedLock direct(directLock_);
   if (backlog_.Records(queue) != 1) return false;

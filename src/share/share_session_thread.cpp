@@ -42,6 +42,7 @@ std::uint32_t ShareSessionManager_::Run() {
       timeout = kRejoinIntervalMs;
     }
     const int signalled = os::WaitAny(handles, timeout);
+    sender_.NextRound();
     // Both outboxes on every turn: while records keep arriving the receive signal wins every
     // wait, and outgoing items must not starve behind it.
     TakeMessages();
