@@ -16,35 +16,14 @@
 
 #include "com/com_ptr.h"
 #include "com/object.h"
+#include "session_echo.h"
 #include "share/share_session_manager.h"
 
 namespace {
 
 using namespace Vantor::KQCP;
 
-constexpr std::int32_t kPayload = 64;
-
-// Echoes every request named "echo" back to its sender; answers "sync" the same way; counts
-// the rest.
-class EchoListener : public com::RefCounted<com::ComponentObject, IShareSessionOperationEvents> {
- public:
-  explicit EchoListener(IShareSessionService* session) : session_(session) {}
-  HRESULT OnRequest(IShareSessionOperation* request) override {
-    char name[16];
-    request->GetName(name, sizeof name);
-    if (std::strcmp(name, "oneway") == 0) return S_OK;
-    com::ComPtr<IShareSessionOperation> reply;
-    session_->CreateReply(request, reply.Put());
-    reply->SetName(name);
-    reply->AllocBuffer(kPayload);
-    session_->PostOperation(reply.Get());
-    return S_OK;
-  }
-  HRESULT OnResponse(IShareSessionOperation*) override { return S_OK; }
-
- private:
-  IShareSessionService* session_;
-};
+constexpr std::int32_t kPayload = kqcp_bench::kSessionPayload;
 
 [[noreturn]] void RunService(const std::string& platform, int readyFd) {
   auto* manager = ShareSessionManagerHolder::Instance();
@@ -52,7 +31,8 @@ class EchoListener : public com::RefCounted<com::ComponentObject, IShareSessionO
   manager->CreateServiceSession("bench", 0);
   com::ComPtr<IShareSessionService> session;
   manager->GetServiceSession("bench", 0, session.Put());
-  auto listener = com::ComPtr<EchoListener>::Adopt(com::MakeObject<EchoListener>(session.Get()));
+  auto listener = com::ComPtr<kqcp_bench::SessionEcho>::Adopt(
+      com::MakeObject<kqcp_bench::SessionEcho>(session.Get()));
   session->AddOperationListener(listener.Get());
   char ready = 1;
   if (write(readyFd, &ready, 1) != 1) _exit(1);

@@ -23,6 +23,7 @@
 #include "bench_peer.h"
 #include "com/com_ptr.h"
 #include "com/object.h"
+#include "session_echo.h"
 #include "share/share_session_manager.h"
 
 namespace {
@@ -32,24 +33,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kClients = 4;
 constexpr int kSeconds = 2;
-constexpr std::int32_t kPayload = 64;
-
-class EchoListener : public com::RefCounted<com::ComponentObject, IShareSessionOperationEvents> {
- public:
-  explicit EchoListener(IShareSessionService* session) : session_(session) {}
-  HRESULT OnRequest(IShareSessionOperation* request) override {
-    com::ComPtr<IShareSessionOperation> reply;
-    session_->CreateReply(request, reply.Put());
-    reply->SetName("echo");
-    reply->AllocBuffer(kPayload);
-    session_->PostOperation(reply.Get());
-    return S_OK;
-  }
-  HRESULT OnResponse(IShareSessionOperation*) override { return S_OK; }
-
- private:
-  IShareSessionService* session_;
-};
+constexpr std::int32_t kPayload = kqcp_bench::kSessionPayload;
 
 // Keeps a window of requests outstanding and counts the replies.
 class Window : public com::RefCounted<com::ComponentObject, IShareSessionOperationEvents> {
@@ -112,7 +96,8 @@ int ServicePeer(const std::vector<std::string>& args) {
   manager->CreateServiceSession("bench", 0);
   com::ComPtr<IShareSessionService> session;
   manager->GetServiceSession("bench", 0, session.Put());
-  auto listener = com::ComPtr<EchoListener>::Adopt(com::MakeObject<EchoListener>(session.Get()));
+  auto listener = com::ComPtr<kqcp_bench::SessionEcho>::Adopt(
+      com::MakeObject<kqcp_bench::SessionEcho>(session.Get()));
   session->AddOperationListener(listener.Get());
   WriteLine(std::stoi(args[1]), "ready");
   for (;;) pause();
