@@ -177,6 +177,9 @@ class ShareSessionManager_
   // Receiver queues for deliveries from callers' threads, one delivery at a time.
   VEXO::System::Thread::CriticalSection directLock_;
   QueueCache directQueues_;
+  // When the last post asked to be delivered directly; posts closer than this form a stream.
+  static constexpr std::int64_t kStreamGapNs = 20000;
+  std::atomic<std::int64_t> lastDirectNs_{0};
   ShareBacklog backlog_{kShareBacklogRecords, kShareBacklogBytes, kShareBacklogRecords / 2};
   // The counters live in the published mapping once Start made it, here before.
   PublishedStatistics localCounters_;

@@ -164,6 +164,7 @@ ShareSessionManager_::Received ShareSessionManager_::ReceiveBatch() {
   // A damaged header or an unreadable head would block every later record for good.
   if (receiveQueue_.IsDamaged()) receiveQueue_.Reset();
   std::vector<Arrival> arrivals;
+  arrivals.reserve(std::min<std::uint32_t>(receiveQueue_.GetCount(), kReceiveBatch));
   std::size_t bytes = 0;
   Received left = Received::kMore;
   for (int i = 0; i < kReceiveBatch && bytes < kReceiveBatchBytes; ++i) {
