@@ -40,6 +40,7 @@ void RecordSender::Settle(const std::string& name, Lane& lane, Outcome outcome) 
 void RecordSender::FlushLane(const std::string& name, Lane& lane, Clock::time_point now) {
   SharePackageDataQueue* locked = nullptr;
   const SharePackageDataQueue* alive = nullptr;
+  int pushedUnderLock = 0;
   while (!lane.records.empty()) {
     Pending& front = lane.records.front();
     // The queue a record was addressed to must still be held by its owner: a later process of
@@ -51,9 +52,16 @@ void RecordSender::FlushLane(const std::string& name, Lane& lane, Clock::time_po
       }
       alive = front.route.get();
     }
+    // The receiver takes records out under the same mutex: let it in now and then, so that
+    // filling and emptying the queue overlap.
+    if (locked && ++pushedUnderLock > kPushesPerLock) {
+      locked->Unlock();
+      locked = nullptr;
+    }
     if (locked != front.route.get()) {
       if (locked) locked->Unlock();
       locked = nullptr;
+      pushedUnderLock = 0;
       const int result = front.route->LockFor(kLockBoundMs);
       if (result > 0) {
         // Held for long by someone: full for now, and left alone for a while.

@@ -30,6 +30,8 @@ class RecordSender {
   // and how long a receiver that held it that long is left alone before the next attempt.
   static constexpr std::uint32_t kLockBoundMs = 5;
   static constexpr std::chrono::milliseconds kStalledPause{50};
+  // Records pushed under one hold of a receiver's mutex.
+  static constexpr int kPushesPerLock = 16;
 
   enum class Outcome { kDelivered, kGone, kFull, kUnstorable };
   using Route = QueueCache::Route;
