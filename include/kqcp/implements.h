@@ -1,8 +1,9 @@
-// Reference counting and QueryInterface for objects of hosts and plug-ins: a class lists the
-// interfaces it implements and gets the three IUnknown operations, as the library's own classes
-// do.
-//   class Hello final : public Vantor::KQCP::Implements<IKQCPPlugin> { ... };
-//   IKQCPPlugin* plugin = new Hello;  // born with one reference, owned by the creator
+/// @file
+/// Reference counting and QueryInterface for objects of hosts and plug-ins: a class lists the
+/// interfaces it implements and gets the three IUnknown operations, as the library's own classes
+/// do.
+///   class Hello final : public Vantor::KQCP::Implements<IKQCPPlugin> { ... };
+///   IKQCPPlugin* plugin = new Hello;  // born with one reference, owned by the creator
 #pragma once
 
 #include <atomic>
@@ -13,7 +14,7 @@ namespace Vantor::KQCP {
 
 namespace detail {
 
-// Stores the first listed interface whose identifier matches; false when none does.
+/// Stores the first listed interface whose identifier matches; false when none does.
 template <class Self, class... Interfaces>
 bool FindInterface(Self* self, REFIID iid, void** out) {
   return ((iid == iid_of<Interfaces>() ? (*out = static_cast<Interfaces*>(self), true) : false) ||
@@ -27,9 +28,9 @@ struct FirstOf {
 
 }  // namespace detail
 
-// QueryInterface answers IUnknown (through the first interface) and every listed interface,
-// adding a reference; the count is atomic, so references may move between threads; the last
-// Release deletes the object.
+/// QueryInterface answers IUnknown (through the first interface) and every listed interface,
+/// adding a reference; the count is atomic, so references may move between threads; the last
+/// Release deletes the object.
 template <class... Interfaces>
 class Implements : public Interfaces... {
  public:
@@ -51,8 +52,8 @@ class Implements : public Interfaces... {
   ULONG Release() override {
     const ULONG remaining = --count_;
     if (remaining == 0) {
-      // Parked at 1 so that a reference taken and dropped inside the destructor cannot delete
-      // the object a second time.
+      /// Parked at 1 so that a reference taken and dropped inside the destructor cannot delete
+      /// the object a second time.
       count_ = 1;
       delete this;
     }

@@ -1,5 +1,6 @@
-// Shared binary-interface types of the platform: result codes, interface identifiers, the
-// reference-counted base interface and the BSTR string functions exported by libkqcp.so.
+/// @file
+/// Shared binary-interface types of the platform: result codes, interface identifiers, the
+/// reference-counted base interface and the BSTR string functions exported by libkqcp.so.
 #pragma once
 
 #include <cstddef>
@@ -30,7 +31,7 @@ inline constexpr HRESULT CLASS_E_CLASSNOTAVAILABLE = static_cast<HRESULT>(0x8004
 constexpr bool Succeeded(HRESULT hr) { return hr >= 0; }
 constexpr bool Failed(HRESULT hr) { return hr < 0; }
 
-// A 128-bit interface identifier, compared as a whole.
+/// A 128-bit interface identifier, compared as a whole.
 struct GUID {
   std::uint32_t Data1;
   std::uint16_t Data2;
@@ -62,8 +63,8 @@ using REFIID = const GUID&;
 inline constexpr GUID IID_IUnknown = {
     0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
-// The base of every interface: query-interface, add-reference, release, in that slot order.
-// Each interface names its own identifier as kIid, so code can write iid_of<IWorkshop>().
+/// The base of every interface: query-interface, add-reference, release, in that slot order.
+/// Each interface names its own identifier as kIid, so code can write iid_of<IWorkshop>().
 struct IUnknown {
   static constexpr const GUID& kIid = IID_IUnknown;
   virtual HRESULT QueryInterface(REFIID iid, void** out) = 0;
@@ -79,14 +80,14 @@ constexpr const GUID& iid_of() {
   return Interface::kIid;
 }
 
-// BSTR: UTF-16 text preceded by its 32-bit byte length and followed by a NUL unit.
+/// BSTR: UTF-16 text preceded by its 32-bit byte length and followed by a NUL unit.
 using OLECHAR = char16_t;
 using BSTR = OLECHAR*;
 
 }  // namespace Vantor::KQCP
 
-// Allocation of BSTR strings. A plug-in and the library must free each other's strings with the
-// same allocator, so these live in libkqcp.so.
+/// Allocation of BSTR strings. A plug-in and the library must free each other's strings with the
+/// same allocator, so these live in libkqcp.so.
 KQCP_API Vantor::KQCP::BSTR SysAllocString(const Vantor::KQCP::OLECHAR* text);
 KQCP_API Vantor::KQCP::BSTR SysAllocStringLen(const Vantor::KQCP::OLECHAR* text,
                                               std::uint32_t length);
