@@ -85,7 +85,8 @@ bool IsStopped(pid_t pid) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
     std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
     const std::size_t close = text.rfind(')');
-    if (close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'T') return true;
+    if (close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'T')
+      return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return false;
@@ -121,11 +122,12 @@ TEST(KqcpCommand, ListsServiceAndClientsAndSweepsOnlyTheKilledClient) {
   const long bytes = std::stol(Jq(held, platformFilter + ".service.queue.bytes"));
   EXPECT_GT(bytes, 300);
   EXPECT_EQ(bytes % 3, 0) << "three equal records";
-  EXPECT_EQ(Jq(held, platformFilter + ".service.queue.capacity"),
-            std::to_string(SharePackageDataQueue::kCapacity -
-                           SharePackageDataQueue::kQueueHeaderSize));
-  EXPECT_EQ(Jq(held, platformFilter + "|[.clients[]|\"\\(.name) \\(.pid) \\(.alive)\"]|sort|join(\",\")"),
-            "alpha " + Pid(alpha) + " true,beta " + Pid(beta) + " true");
+  EXPECT_EQ(
+      Jq(held, platformFilter + ".service.queue.capacity"),
+      std::to_string(SharePackageDataQueue::kCapacity - SharePackageDataQueue::kQueueHeaderSize));
+  EXPECT_EQ(
+      Jq(held, platformFilter + "|[.clients[]|\"\\(.name) \\(.pid) \\(.alive)\"]|sort|join(\",\")"),
+      "alpha " + Pid(alpha) + " true,beta " + Pid(beta) + " true");
   EXPECT_EQ(Jq(held, alphaFilter + ".queue.records"), "0");
   EXPECT_EQ(Jq(held, platformFilter + ".sessions[0]|\"\\(.name) \\(.bytes)\""), "S 12");
   EXPECT_EQ(Jq(held, platformFilter + ".errors|length"), "0");
@@ -134,7 +136,8 @@ TEST(KqcpCommand, ListsServiceAndClientsAndSweepsOnlyTheKilledClient) {
   for (int i = 0; i < 3; ++i) ASSERT_FALSE(alpha.LineStartingWith("response ").empty());
   // Counters grow just after the work they count: wait for them (generous bound).
   const std::string figures = "[(" + alphaFilter + "|.counters.posted, .counters.received), " +
-                              platformFilter + ".service.counters.received]|map(tostring)|join(\" \")";
+                              platformFilter +
+                              ".service.counters.received]|map(tostring)|join(\" \")";
   const std::string resumed = ListUntil(platform, figures, "4 4 5");
   EXPECT_EQ(Jq(resumed, figures), "4 4 5");
   EXPECT_EQ(Jq(resumed, platformFilter + ".service.queue.records"), "0");
@@ -151,9 +154,8 @@ TEST(KqcpCommand, ListsServiceAndClientsAndSweepsOnlyTheKilledClient) {
   beta.Process().Kill();
   const Outcome swept = Kqcp("sweep --json");
   ASSERT_EQ(swept.exitCode, 0) << swept.err;
-  const std::string removed =
-      Jq(swept.out, "[.removed[]|select(.name|startswith(\"" + platform +
-                        "\"))|\"\\(.kind) \\(.name)\"]|sort|join(\",\")");
+  const std::string removed = Jq(swept.out, "[.removed[]|select(.name|startswith(\"" + platform +
+                                                "\"))|\"\\(.kind) \\(.name)\"]|sort|join(\",\")");
   EXPECT_EQ(removed, "mutex " + betaQueue + "_DQ_MUTEX,semaphore " + betaQueue +
                          "_DQ_SEMAPHONE,shm " + betaQueue + "_DQ_MAPMEMORY,shm " + betaQueue +
                          "_STATISTICS");
@@ -220,8 +222,9 @@ TEST_F(ScribbledPlatform, EachScribbleGetsOneLineAndExitCodeTwo) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     // Each case starts from the sound words.
-    std::vector<std::uint8_t> proxyCopy(proxy - 8, proxy + 16), queueCopy(queueHeader, queueHeader + 16),
-        blockCopy(block, block + 16), sessionCopy(session_.GetData() - 8, session_.GetData());
+    std::vector<std::uint8_t> proxyCopy(proxy - 8, proxy + 16),
+        queueCopy(queueHeader, queueHeader + 16), blockCopy(block, block + 16),
+        sessionCopy(session_.GetData() - 8, session_.GetData());
     c.scribble();
     for (const char* arguments : {"list ", "list --json "}) {
       const Outcome outcome = Kqcp(arguments + name_);

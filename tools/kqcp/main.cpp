@@ -91,6 +91,7 @@ int List(const Options& options) {
     chosen = {options.operands[0]};
   }
   std::vector<Platform> platforms;
+  platforms.reserve(chosen.size());
   for (const std::string& name : chosen) platforms.push_back(ReadPlatform(name, running));
   if (options.json) {
     std::fputs(PlatformsJson(platforms).c_str(), stdout);
@@ -180,7 +181,8 @@ int main(int argc, char** argv) {
     } else if (arg == "--count") {
       char* end = nullptr;
       options.count = i + 1 < argc ? std::strtol(argv[++i], &end, 10) : 0;
-      if (!end || *end != '\0' || options.count <= 0) return Fail("--count needs a positive number");
+      if (!end || *end != '\0' || options.count <= 0)
+        return Fail("--count needs a positive number");
     } else if (arg.size() > 1 && arg[0] == '-') {
       return Fail("unknown option " + arg + " (see kqcp --help)");
     } else if (options.command.empty()) {

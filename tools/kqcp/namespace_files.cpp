@@ -84,8 +84,8 @@ bool ListObjectFiles(std::vector<ObjectFile>* files) {
 bool IsValidPlatformName(const std::string& name) {
   if (name.empty() || name.size() > 128) return false;
   return std::all_of(name.begin(), name.end(), [](char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == '-' || c == '_' || c == '.';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '_' || c == '.';
   });
 }
 

@@ -70,8 +70,8 @@ bool ReadQueue(const std::string& name, QueueFigures* figures, std::string* erro
   }
   const std::uint8_t* header = map.GetData();
   const std::uint32_t area = capacity - SharePackageDataQueue::kQueueHeaderSize;
-  const std::uint32_t count = Load32(header), read = Load32(header + 4),
-                      write = Load32(header + 8), end = Load32(header + 12);
+  const std::uint32_t count = Load32(header), read = Load32(header + 4), write = Load32(header + 8),
+                      end = Load32(header + 12);
   if (read > area || write > area || end > area) {
     *error = "offsets R " + std::to_string(read) + ", W " + std::to_string(write) + ", E " +
              std::to_string(end) + " lie beyond the " + std::to_string(area) + "-byte area";
@@ -115,9 +115,9 @@ bool ReadCounters(const std::string& queueName, std::uint32_t* processId, Counte
   }
   if (*processId == 0) *processId = block->processId;
   const std::atomic<std::uint64_t>* values[] = {
-      &block->posted,         &block->refusedBacklog, &block->refusedOther,
-      &block->delivered,      &block->droppedFull,    &block->droppedGone,
-      &block->droppedBacklog, &block->received,       &block->droppedOnReceipt,
+      &block->posted,         &block->refusedBacklog,     &block->refusedOther,
+      &block->delivered,      &block->droppedFull,        &block->droppedGone,
+      &block->droppedBacklog, &block->received,           &block->droppedOnReceipt,
       &block->queueResets,    &block->recordsLostInResets};
   static_assert(std::size(values) == kCounterNames.size());
   for (std::size_t i = 0; i < kCounterNames.size(); ++i) {
@@ -152,8 +152,8 @@ void ReadProxyMap(const ShareMapMemory& map, Platform* platform) {
   const std::uint32_t used = Load32(map.GetData() - ShareMapMemory::kHeaderSize + 4);
   const std::uint32_t servicePid = Load32(map.GetData());
   if (used < 8 || used > capacity || servicePid == 0) {
-    platform->errors.push_back("proxy map is corrupt: used size " + std::to_string(used) +
-                               " of " + std::to_string(capacity) + ", service process " +
+    platform->errors.push_back("proxy map is corrupt: used size " + std::to_string(used) + " of " +
+                               std::to_string(capacity) + ", service process " +
                                std::to_string(servicePid));
     return;
   }
@@ -236,9 +236,9 @@ Platform ReadPlatform(const std::string& name, const std::vector<std::string>& p
   if (map.Open(name + kProxyMapSuffix, false)) {
     os::NamedResult result{};
     auto mutex = os::NamedMutexHandle::Open(name + kMutexSuffix, &result, false);
-    const os::LockResult locked =
-        mutex ? mutex->LockFor(kPlatformLockMs) : os::LockResult::kFailed;
-    platform.mapLocked = locked == os::LockResult::kAcquired || locked == os::LockResult::kAbandoned;
+    const os::LockResult locked = mutex ? mutex->LockFor(kPlatformLockMs) : os::LockResult::kFailed;
+    platform.mapLocked =
+        locked == os::LockResult::kAcquired || locked == os::LockResult::kAbandoned;
     ReadProxyMap(map, &platform);
     if (platform.mapLocked) mutex->Unlock();
   }

@@ -22,9 +22,9 @@ struct QueueFigures {
 
 // The counters a member publishes, in the order of kCounterNames.
 inline constexpr std::array<const char*, 11> kCounterNames = {
-    "posted",   "refusedBacklog",   "refusedOther", "delivered",
-    "droppedFull", "droppedGone",   "droppedBacklog", "received",
-    "droppedOnReceipt", "queueResets", "recordsLostInResets"};
+    "posted",           "refusedBacklog", "refusedOther",       "delivered",
+    "droppedFull",      "droppedGone",    "droppedBacklog",     "received",
+    "droppedOnReceipt", "queueResets",    "recordsLostInResets"};
 
 struct Counters {
   bool present = false;

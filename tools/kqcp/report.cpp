@@ -85,7 +85,8 @@ std::string Row(const Member& member, const Member* earlier, double seconds) {
     auto rate = [&](std::uint64_t now, std::uint64_t then) {
       return now >= then ? static_cast<double>(now - then) / seconds : 0.0;
     };
-    std::snprintf(line, sizeof line, " %9.1f %9.1f %9.1f", rate(c.values[kPosted], e.values[kPosted]),
+    std::snprintf(line, sizeof line, " %9.1f %9.1f %9.1f",
+                  rate(c.values[kPosted], e.values[kPosted]),
                   rate(c.values[kReceived], e.values[kReceived]), rate(Dropped(c), Dropped(e)));
     row += line;
   }

@@ -20,8 +20,9 @@ bool Sweep(std::vector<ObjectFile>* removed) {
   // meanwhile is left alone; a file gone afterwards that was stale before is one it removed.
   if (NamedObject::RemoveStale() < 0 || !ListObjectFiles(&after)) return false;
   for (const ObjectFile& file : stale) {
-    const bool remains = std::any_of(after.begin(), after.end(),
-                                     [&](const ObjectFile& other) { return other.file == file.file; });
+    const bool remains = std::any_of(after.begin(), after.end(), [&](const ObjectFile& other) {
+      return other.file == file.file;
+    });
     if (!remains) removed->push_back(file);
   }
   return true;
