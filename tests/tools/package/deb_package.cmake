@@ -7,15 +7,7 @@ foreach(var SOURCE WORK CXX HOST_SOURCE)
   endif()
 endforeach()
 
-function(run)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE failed OUTPUT_VARIABLE output
-    ERROR_VARIABLE output)
-  message("${output}")
-  if(failed)
-    message(FATAL_ERROR "failed: ${ARGN}")
-  endif()
-  set(last_output "${output}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/../../support/run_step.cmake)
 
 run(${SOURCE}/scripts/package ${WORK}/build)
 string(REGEX MATCH "[^\n]*kqcp_[^\n]*\\.deb" package "${last_output}")
