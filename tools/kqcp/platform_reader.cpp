@@ -150,8 +150,9 @@ void ReadProxyMap(const ShareMapMemory& map, Platform* platform) {
     return;
   }
   const std::uint32_t used = Load32(map.GetData() - ShareMapMemory::kHeaderSize + 4);
-  const std::uint32_t servicePid = Load32(map.GetData());
-  if (used < 8 || used > capacity || servicePid == 0) {
+  // The service's word is read only once the header vouches for it being mapped.
+  const std::uint32_t servicePid = used >= 8 && used <= capacity ? Load32(map.GetData()) : 0;
+  if (servicePid == 0) {
     platform->errors.push_back("proxy map is corrupt: used size " + std::to_string(used) + " of " +
                                std::to_string(capacity) + ", service process " +
                                std::to_string(servicePid));
