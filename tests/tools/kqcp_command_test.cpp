@@ -149,6 +149,12 @@ TEST(KqcpCommand, ListsServiceAndClientsAndSweepsOnlyTheKilledClient) {
   const Outcome watched = Kqcp("watch " + platform + " --count 2");
   EXPECT_EQ(watched.exitCode, 0) << watched.err;
   EXPECT_NE(watched.out.find("post/s"), std::string::npos) << watched.out;
+  // Without a count, an interrupt ends the watch, and that is a success.
+  const int interrupted =
+      std::system(("timeout --preserve-status -s INT 2 " + std::string(KQCP_TOOL) + " watch " +
+                   platform + " >/dev/null")
+                      .c_str());
+  EXPECT_TRUE(WIFEXITED(interrupted) && WEXITSTATUS(interrupted) == 0) << interrupted;
 
   const std::string betaQueue = platform + "_beta_RECV_DATA_QUEUE";
   beta.Process().Kill();
