@@ -21,9 +21,10 @@ bool FindInterface(Self* self, REFIID iid, void** out) {
           ...);
 }
 
+/// The first type of a pack.
 template <class First, class...>
 struct FirstOf {
-  using Type = First;
+  using Type = First;  ///< that type
 };
 
 }  // namespace detail
@@ -34,6 +35,8 @@ struct FirstOf {
 template <class... Interfaces>
 class Implements : public Interfaces... {
  public:
+  /// IUnknown or a listed interface, with a reference added; E_NOINTERFACE (out null) for
+  /// others, E_POINTER for a null out. Any thread.
   HRESULT QueryInterface(REFIID iid, void** out) override {
     if (!out) return E_POINTER;
     *out = nullptr;
@@ -47,13 +50,15 @@ class Implements : public Interfaces... {
     return S_OK;
   }
 
+  /// Adds a reference; the new count. Any thread.
   ULONG AddRef() override { return ++count_; }
 
+  /// Drops a reference, deleting the object with the last; the new count. Any thread.
   ULONG Release() override {
     const ULONG remaining = --count_;
     if (remaining == 0) {
-      /// Parked at 1 so that a reference taken and dropped inside the destructor cannot delete
-      /// the object a second time.
+      // Parked at 1 so that a reference taken and dropped inside the destructor cannot delete
+      // the object a second time.
       count_ = 1;
       delete this;
     }
@@ -61,7 +66,9 @@ class Implements : public Interfaces... {
   }
 
  protected:
+  /// Born with one reference, owned by the creator.
   Implements() = default;
+  /// Runs from the last Release.
   virtual ~Implements() = default;
 
  private:
