@@ -1,5 +1,6 @@
-// The asynchronous I/O frame as plug-ins see it: the frame, its operation, socket and timer
-// objects, the message-event contract and the proxy record.
+/// @file
+/// The asynchronous I/O frame as plug-ins see it: the frame, its operation, socket and timer
+/// objects, the message-event contract and the proxy record.
 #pragma once
 
 #include "kqcp/types.h"
@@ -20,17 +21,17 @@ inline constexpr GUID IID_IKQCPAsynUdpSocket = {
     0x3D5F06C5, 0x775C, 0x48E7, {0x8D, 0xD2, 0x8D, 0xD2, 0x82, 0xEE, 0x23, 0xF6}};
 inline constexpr GUID IID_IAsynTimerEvents = {
     0x066765B7, 0xE6C5, 0x4A3C, {0xBB, 0x69, 0xE7, 0x5A, 0xA4, 0x40, 0x94, 0x6F}};
-// Never queried by the library; assigned by this build for device implementers.
+/// Never queried by the library; assigned by this build for device implementers.
 inline constexpr GUID IID_IKQCPAsynIoDevice = {
     0x2B7C4E10, 0x5D3F, 0x4A61, {0x8B, 0x92, 0xA3, 0xC4, 0xD5, 0xE6, 0xF7, 0x01}};
 
-// Opaque values that the frame's operation and socket wrappers pass through to the host. They
-// are pointer-sized because a host may carry buffers and addresses in them.
+/// Opaque values that the frame's operation and socket wrappers pass through to the host. They
+/// are pointer-sized because a host may carry buffers and addresses in them.
 using AsynValue = std::uintptr_t;
 
-// Caller-filled proxy description; a fixed 788-byte little-endian record.
+/// Caller-filled proxy description; a fixed 788-byte little-endian record.
 struct AsynProxyInfo {
-  std::int32_t kind;  // must be 1
+  std::int32_t kind;  ///< must be 1
   std::int32_t serverLength;
   char server[256];
   std::uint16_t port;
@@ -45,8 +46,8 @@ static_assert(offsetof(AsynProxyInfo, port) == 264);
 static_assert(offsetof(AsynProxyInfo, userLength) == 268);
 static_assert(offsetof(AsynProxyInfo, passwordLength) == 528);
 
-// Messages posted through the host's message thread. The two values are pointer-sized: the
-// frame and the sockets carry pointers in them.
+/// Messages posted through the host's message thread. The two values are pointer-sized: the
+/// frame and the sockets carry pointers in them.
 struct IAsynMessageEvents : IUnknown {
   static constexpr const GUID& kIid = IID_IAsynMessageEvents;
   virtual HRESULT OnMessage(std::int32_t type, std::uintptr_t value1, std::uintptr_t value2) = 0;
@@ -59,8 +60,8 @@ struct IAsynTimerEvents : IUnknown {
   virtual HRESULT OnTimer(std::uint32_t value) = 0;
 };
 
-// Events of an asynchronous operation. From the host the argument is the host's operation
-// object; from the frame to a caller it is the caller's IKQCPAsynIoOperation.
+/// Events of an asynchronous operation. From the host the argument is the host's operation
+/// object; from the frame to a caller it is the caller's IKQCPAsynIoOperation.
 struct IAsynIoOperationEvents : IUnknown {
   static constexpr const GUID& kIid = IID_IAsynIoOperationEvents;
   virtual HRESULT OnOperationEvent(IUnknown* operation) = 0;
@@ -68,8 +69,8 @@ struct IAsynIoOperationEvents : IUnknown {
 
 struct IAsynHostOperation;
 
-// Seventeen operations; the first sixteen carry the host's own meaning (see the host's
-// documentation), the seventeenth yields the host operation without adding a reference.
+/// Seventeen operations; the first sixteen carry the host's own meaning (see the host's
+/// documentation), the seventeenth yields the host operation without adding a reference.
 struct IKQCPAsynIoOperation : IUnknown {
   static constexpr const GUID& kIid = IID_IKQCPAsynIoOperation;
   virtual HRESULT Op1(AsynValue a) = 0;
@@ -91,16 +92,16 @@ struct IKQCPAsynIoOperation : IUnknown {
   virtual HRESULT GetHostOperation(IAsynHostOperation** hostOperation) = 0;
 };
 
-// Five device operations shared by TCP and UDP sockets; their meaning is the host's.
-//
-// Called on the host's message thread, every request goes to the host socket at once and
-// returns the host's result. From any other thread a request is posted to the message thread:
-// device operations 1, 2 and 5, TCP operation 1 and UDP operation 1 return the post's result
-// at once, and their outcome arrives later as the operation's event; device operations 3 and 4
-// (which have no event) and TCP operation 4 wait until the message thread has run them and
-// return the host's verdict, so a caller may read their results, or release the operation, as
-// soon as they return. A posted request holds the socket and the operation until it has run or
-// been dropped, so either may be released right after the call.
+/// Five device operations shared by TCP and UDP sockets; their meaning is the host's.
+///
+/// Called on the host's message thread, every request goes to the host socket at once and
+/// returns the host's result. From any other thread a request is posted to the message thread:
+/// device operations 1, 2 and 5, TCP operation 1 and UDP operation 1 return the post's result
+/// at once, and their outcome arrives later as the operation's event; device operations 3 and 4
+/// (which have no event) and TCP operation 4 wait until the message thread has run them and
+/// return the host's verdict, so a caller may read their results, or release the operation, as
+/// soon as they return. A posted request holds the socket and the operation until it has run or
+/// been dropped, so either may be released right after the call.
 struct IKQCPAsynIoDevice : IUnknown {
   static constexpr const GUID& kIid = IID_IKQCPAsynIoDevice;
   virtual HRESULT DeviceOp1(IKQCPAsynIoOperation* operation) = 0;
@@ -116,7 +117,7 @@ struct IKQCPAsynTcpSocket : IKQCPAsynIoDevice {
                          AsynValue value) = 0;
   virtual HRESULT TcpOp2(AsynValue a, AsynValue b) = 0;
   virtual HRESULT TcpOp3(AsynValue a, AsynValue b) = 0;
-  // Synchronous across threads.
+  /// Synchronous across threads.
   virtual HRESULT TcpOp4(void* pointer) = 0;
   virtual HRESULT TcpOp5(AsynValue a) = 0;
 };
@@ -128,24 +129,24 @@ struct IKQCPAsynUdpSocket : IKQCPAsynIoDevice {
   virtual HRESULT UdpOp2(AsynValue a, AsynValue b) = 0;
 };
 
-// Every call may be made on any thread. On the host's message thread it runs at once; on any
-// other thread it is run there while the caller waits. Either way the caller gets the real
-// verdict: SetTimer, KillTimer and KillTimers called from another thread return E_FAIL when the
-// host refused them, as on the message thread (the frame waits for the host's answer rather
-// than reporting success once the request was carried out). A call whose message the host
-// drops (for instance while it shuts down) returns E_FAIL. A failed creation leaves its out
-// pointer null.
-//
-// Timers: all of one sink's timers reach the host through one wrapper, so the host tells them
-// apart by their values. KillTimer stops the timer named by its value, KillTimers all of the
-// sink's timers; the frame holds the sink only while the host has a live timer for it.
+/// Every call may be made on any thread. On the host's message thread it runs at once; on any
+/// other thread it is run there while the caller waits. Either way the caller gets the real
+/// verdict: SetTimer, KillTimer and KillTimers called from another thread return E_FAIL when the
+/// host refused them, as on the message thread (the frame waits for the host's answer rather
+/// than reporting success once the request was carried out). A call whose message the host
+/// drops (for instance while it shuts down) returns E_FAIL. A failed creation leaves its out
+/// pointer null.
+///
+/// Timers: all of one sink's timers reach the host through one wrapper, so the host tells them
+/// apart by their values. KillTimer stops the timer named by its value, KillTimers all of the
+/// sink's timers; the frame holds the sink only while the host has a live timer for it.
 struct IAsynIOFrame : IUnknown {
   static constexpr const GUID& kIid = IID_IAsynIOFrame;
-  // Three unnamed slots: each returns 0 and does nothing.
+  /// Three unnamed slots: each returns 0 and does nothing.
   virtual HRESULT Reserved1() = 0;
   virtual HRESULT Reserved2() = 0;
   virtual HRESULT Reserved3() = 0;
-  // 0 on the host's message thread, E_FAIL elsewhere.
+  /// 0 on the host's message thread, E_FAIL elsewhere.
   virtual HRESULT IsMessageThread() = 0;
   virtual HRESULT CreateOperation(IAsynIoOperationEvents* events,
                                   IKQCPAsynIoOperation** operation) = 0;

@@ -1,6 +1,7 @@
-// What a host application supplies to the asynchronous I/O frame: its I/O service with a message
-// thread (IAsynIoHost), its UDP service, and its operation and socket objects. The library only
-// passes requests through; the meaning of each numbered operation is the host's.
+/// @file
+/// What a host application supplies to the asynchronous I/O frame: its I/O service with a message
+/// thread (IAsynIoHost), its UDP service, and its operation and socket objects. The library only
+/// passes requests through; the meaning of each numbered operation is the host's.
 #pragma once
 
 #include "kqcp/asyn.h"
@@ -11,7 +12,7 @@ inline constexpr GUID IID_IAsynIoHost = {
     0xECB1468E, 0xDF17, 0x4BAA, {0x91, 0x05, 0x84, 0xFC, 0x29, 0x2F, 0x4B, 0x61}};
 inline constexpr GUID IID_IAsynUdpHost = {
     0x6D99D3C0, 0x92D1, 0x4ACE, {0x9E, 0x01, 0xD7, 0x71, 0xF1, 0xC1, 0xF7, 0x33}};
-// The library never queries for these three; assigned by this build for host implementers.
+/// The library never queries for these three; assigned by this build for host implementers.
 inline constexpr GUID IID_IAsynHostOperation = {
     0x2B7C4E10, 0x5D3F, 0x4A61, {0x8B, 0x92, 0xA3, 0xC4, 0xD5, 0xE6, 0xF7, 0x02}};
 inline constexpr GUID IID_IAsynHostTcpSocket = {
@@ -21,8 +22,8 @@ inline constexpr GUID IID_IAsynHostUdpSocket = {
 inline constexpr GUID IID_IAsynHostDevice = {
     0x2B7C4E10, 0x5D3F, 0x4A61, {0x8B, 0x92, 0xA3, 0xC4, 0xD5, 0xE6, 0xF7, 0x05}};
 
-// The host's operation object: the same sixteen operations, in the same order, as
-// IKQCPAsynIoOperation.
+/// The host's operation object: the same sixteen operations, in the same order, as
+/// IKQCPAsynIoOperation.
 struct IAsynHostOperation : IUnknown {
   static constexpr const GUID& kIid = IID_IAsynHostOperation;
   virtual HRESULT Op1(AsynValue a) = 0;
@@ -54,7 +55,7 @@ struct IAsynHostDevice : IUnknown {
 
 struct IAsynHostTcpSocket : IAsynHostDevice {
   static constexpr const GUID& kIid = IID_IAsynHostTcpSocket;
-  // The host text arrives as its byte length and its bytes (not terminated).
+  /// The host text arrives as its byte length and its bytes (not terminated).
   virtual HRESULT TcpOp1(IAsynHostOperation* operation, std::int32_t hostLength, const char* host,
                          std::uint16_t port, AsynValue value) = 0;
   virtual HRESULT TcpOp2(AsynValue a, AsynValue b) = 0;
@@ -70,41 +71,41 @@ struct IAsynHostUdpSocket : IAsynHostDevice {
   virtual HRESULT UdpOp2(AsynValue a, AsynValue b) = 0;
 };
 
-// The host's asynchronous I/O service. IsMessageThread, PostAsynMessage, RegisterEvents and
-// UnregisterEvents may be called on any thread; the rest only on the message thread.
-//
-// What a host holds while a request is pending:
-// - A posted message: the frame and its socket wrappers keep the target alive until its
-//   OnMessage or OnMessageDiscarded has run. The host calls exactly one of the two for every
-//   message it accepted, on the message thread, and calls neither after UnregisterEvents.
-//   A host that stops must hand each queued message to OnMessageDiscarded (and refuse new
-//   posts): callers on other threads wait for those messages and wake only then.
-// - A socket request (device, TCP or UDP operation) that completes later: the host operation
-//   and the socket until the request's event has been delivered, and the operation's events
-//   target (given to CreateOperation) with a reference of its own, since the caller may release
-//   its operation as soon as the request has been made. It must not call the target after the
-//   last request that holds it has ended.
-// - A timer: the IAsynTimerEvents wrapper, with a reference, from SetTimer until the timer
-//   ends (killed, or fired without repeating); it releases the wrapper then, on the message
-//   thread. The frame gives the host one wrapper for all of a sink's timers, so a value set
-//   again for a live timer should replace it.
+/// The host's asynchronous I/O service. IsMessageThread, PostAsynMessage, RegisterEvents and
+/// UnregisterEvents may be called on any thread; the rest only on the message thread.
+///
+/// What a host holds while a request is pending:
+/// - A posted message: the frame and its socket wrappers keep the target alive until its
+///   OnMessage or OnMessageDiscarded has run. The host calls exactly one of the two for every
+///   message it accepted, on the message thread, and calls neither after UnregisterEvents.
+///   A host that stops must hand each queued message to OnMessageDiscarded (and refuse new
+///   posts): callers on other threads wait for those messages and wake only then.
+/// - A socket request (device, TCP or UDP operation) that completes later: the host operation
+///   and the socket until the request's event has been delivered, and the operation's events
+///   target (given to CreateOperation) with a reference of its own, since the caller may release
+///   its operation as soon as the request has been made. It must not call the target after the
+///   last request that holds it has ended.
+/// - A timer: the IAsynTimerEvents wrapper, with a reference, from SetTimer until the timer
+///   ends (killed, or fired without repeating); it releases the wrapper then, on the message
+///   thread. The frame gives the host one wrapper for all of a sink's timers, so a value set
+///   again for a live timer should replace it.
 struct IAsynIoHost : IUnknown {
   static constexpr const GUID& kIid = IID_IAsynIoHost;
-  // Non-negative: the timer is set and the host holds the sink until the timer ends.
+  /// Non-negative: the timer is set and the host holds the sink until the timer ends.
   virtual HRESULT SetTimer(IAsynTimerEvents* sink, std::uint32_t value1, std::uint32_t value2,
                            std::uint32_t value3) = 0;
   virtual HRESULT KillTimer(IAsynTimerEvents* sink, std::uint32_t value) = 0;
   virtual HRESULT KillTimers(IAsynTimerEvents* sink) = 0;
   virtual HRESULT RegisterEvents(IAsynMessageEvents* target) = 0;
   virtual HRESULT UnregisterEvents(IAsynMessageEvents* target) = 0;
-  // Non-negative: queued; the target's OnMessage later runs on the message thread with the same
-  // values, or OnMessageDiscarded if the host drops the message.
+  /// Non-negative: queued; the target's OnMessage later runs on the message thread with the same
+  /// values, or OnMessageDiscarded if the host drops the message.
   virtual HRESULT PostAsynMessage(IAsynMessageEvents* target, std::int32_t type,
                                   std::uintptr_t value1, std::uintptr_t value2) = 0;
-  // Unnamed slot with the same arguments; the library only forwards it.
+  /// Unnamed slot with the same arguments; the library only forwards it.
   virtual HRESULT Op7(IAsynMessageEvents* target, std::int32_t type, std::uintptr_t value1,
                       std::uintptr_t value2) = 0;
-  // Zero exactly on the host's message thread.
+  /// Zero exactly on the host's message thread.
   virtual HRESULT IsMessageThread() = 0;
   virtual HRESULT CreateOperation(IAsynIoOperationEvents* target,
                                   IAsynHostOperation** operation) = 0;
@@ -116,7 +117,7 @@ struct IAsynIoHost : IUnknown {
                                        const char* password, IAsynHostTcpSocket** proxySocket) = 0;
 };
 
-// Obtained from the IAsynIoHost object by QueryInterface.
+/// Obtained from the IAsynIoHost object by QueryInterface.
 struct IAsynUdpHost : IUnknown {
   static constexpr const GUID& kIid = IID_IAsynUdpHost;
   virtual HRESULT CreateUdpSocket(IAsynHostUdpSocket** socket) = 0;

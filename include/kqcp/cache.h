@@ -1,4 +1,5 @@
-// Named string-keyed caches: the cache manager and the cache interface.
+/// @file
+/// Named string-keyed caches: the cache manager and the cache interface.
 #pragma once
 
 #include "kqcp/types.h"
@@ -15,21 +16,21 @@ enum CacheKind : std::int32_t {
   kCacheKindDatabase = 1,
 };
 
-// Keys are NUL-terminated byte strings; times are the caller's own unit.
+/// Keys are NUL-terminated byte strings; times are the caller's own unit.
 struct IKQCache : IUnknown {
   static constexpr const GUID& kIid = IID_IKQCache;
   virtual HRESULT SetValue(const char* key, std::int32_t time, const void* data,
                            std::int32_t length) = 0;
   virtual HRESULT GetValue(const char* key, void* buffer, std::int32_t* length) = 0;
   virtual HRESULT GetValueSize(const char* key, std::int32_t* length) = 0;
-  // expired = 1 when stored time + maxAge < now (signed 32-bit arithmetic), else 0.
+  /// expired = 1 when stored time + maxAge < now (signed 32-bit arithmetic), else 0.
   virtual HRESULT IsExpired(const char* key, std::int32_t now, std::int32_t maxAge,
                             std::int32_t* expired) = 0;
 };
 
 struct IKQCacheManager : IUnknown {
   static constexpr const GUID& kIid = IID_IKQCacheManager;
-  // Directory of the database cache files; only the first call counts.
+  /// Directory of the database cache files; only the first call counts.
   virtual HRESULT Init(const char16_t* directory) = 0;
   virtual HRESULT CreateCache(const char16_t* name, std::int32_t kind) = 0;
   virtual HRESULT RemoveCache(const char16_t* name) = 0;

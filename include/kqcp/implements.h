@@ -1,8 +1,9 @@
-// Reference counting and QueryInterface for objects of hosts and plug-ins: a class lists the
-// interfaces it implements and gets the three IUnknown operations, as the library's own classes
-// do.
-//   class Hello final : public Vantor::KQCP::Implements<IKQCPPlugin> { ... };
-//   IKQCPPlugin* plugin = new Hello;  // born with one reference, owned by the creator
+/// @file
+/// Reference counting and QueryInterface for objects of hosts and plug-ins: a class lists the
+/// interfaces it implements and gets the three IUnknown operations, as the library's own classes
+/// do.
+///   class Hello final : public Vantor::KQCP::Implements<IKQCPPlugin> { ... };
+///   IKQCPPlugin* plugin = new Hello;  // born with one reference, owned by the creator
 #pragma once
 
 #include <atomic>
@@ -13,26 +14,29 @@ namespace Vantor::KQCP {
 
 namespace detail {
 
-// Stores the first listed interface whose identifier matches; false when none does.
+/// Stores the first listed interface whose identifier matches; false when none does.
 template <class Self, class... Interfaces>
 bool FindInterface(Self* self, REFIID iid, void** out) {
   return ((iid == iid_of<Interfaces>() ? (*out = static_cast<Interfaces*>(self), true) : false) ||
           ...);
 }
 
+/// The first type of a pack.
 template <class First, class...>
 struct FirstOf {
-  using Type = First;
+  using Type = First;  ///< that type
 };
 
 }  // namespace detail
 
-// QueryInterface answers IUnknown (through the first interface) and every listed interface,
-// adding a reference; the count is atomic, so references may move between threads; the last
-// Release deletes the object.
+/// QueryInterface answers IUnknown (through the first interface) and every listed interface,
+/// adding a reference; the count is atomic, so references may move between threads; the last
+/// Release deletes the object.
 template <class... Interfaces>
 class Implements : public Interfaces... {
  public:
+  /// IUnknown or a listed interface, with a reference added; E_NOINTERFACE (out null) for
+  /// others, E_POINTER for a null out. Any thread.
   HRESULT QueryInterface(REFIID iid, void** out) override {
     if (!out) return E_POINTER;
     *out = nullptr;
@@ -46,8 +50,10 @@ class Implements : public Interfaces... {
     return S_OK;
   }
 
+  /// Adds a reference; the new count. Any thread.
   ULONG AddRef() override { return ++count_; }
 
+  /// Drops a reference, deleting the object with the last; the new count. Any thread.
   ULONG Release() override {
     const ULONG remaining = --count_;
     if (remaining == 0) {
@@ -60,7 +66,9 @@ class Implements : public Interfaces... {
   }
 
  protected:
+  /// Born with one reference, owned by the creator.
   Implements() = default;
+  /// Runs from the last Release.
   virtual ~Implements() = default;
 
  private:

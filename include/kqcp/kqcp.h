@@ -1,4 +1,5 @@
-// Everything a host application or a plug-in needs from the platform, in one include.
+/// @file
+/// Everything a host application or a plug-in needs from the platform, in one include.
 #pragma once
 
 #include "kqcp/asyn.h"

@@ -1,5 +1,6 @@
-// XML elements, packages (an element tree and its byte form) and the incremental package parser.
-// The XML interfaces report 0 for success and 1 (or a numbered code) for failure.
+/// @file
+/// XML elements, packages (an element tree and its byte form) and the incremental package parser.
+/// The XML interfaces report 0 for success and 1 (or a numbered code) for failure.
 #pragma once
 
 #include "kqcp/types.h"
@@ -12,13 +13,13 @@ inline constexpr GUID IID_IXMLPackage = {
     0x2486C866, 0x8CA8, 0x4849, {0x98, 0x2C, 0xC4, 0xF3, 0xAA, 0xFF, 0xF7, 0x4C}};
 inline constexpr GUID IID_IXMLPackageParser = {
     0x0BA7DE80, 0xF0BB, 0x4E78, {0x95, 0x1A, 0xDE, 0x28, 0x41, 0x29, 0xA5, 0xEC}};
-// The objects refuse these two; they are assigned by this build for the base interfaces.
+/// The objects refuse these two; they are assigned by this build for the base interfaces.
 inline constexpr GUID IID_IPackage = {
     0x2B7C4E10, 0x5D3F, 0x4A61, {0x8B, 0x92, 0xA3, 0xC4, 0xD5, 0xE6, 0xF7, 0x20}};
 inline constexpr GUID IID_IPackageParser = {
     0x2B7C4E10, 0x5D3F, 0x4A61, {0x8B, 0x92, 0xA3, 0xC4, 0xD5, 0xE6, 0xF7, 0x21}};
 
-// Numbered results of the element operations.
+/// Numbered results of the element operations.
 inline constexpr std::int32_t kXmlOk = 0;
 inline constexpr std::int32_t kXmlFailed = 1;
 inline constexpr std::int32_t kXmlAttributeExists = 3000;
@@ -26,8 +27,8 @@ inline constexpr std::int32_t kXmlInvalidPath = 3001;
 inline constexpr std::int32_t kXmlPathRootMismatch = 3002;
 inline constexpr std::int32_t kXmlPathNotFound = 3004;
 
-// One element. Elements returned by navigation stay owned by the element that returned them
-// and are valid while it lives; add a reference to keep one longer.
+/// One element. Elements returned by navigation stay owned by the element that returned them
+/// and are valid while it lives; add a reference to keep one longer.
 struct IKQXmlElement : IUnknown {
   static constexpr const GUID& kIid = IID_IKQXmlElement;
   virtual HRESULT Create(const char* name, IKQXmlElement* parent) = 0;
@@ -58,26 +59,26 @@ struct IKQXmlElement : IUnknown {
   virtual HRESULT GetParent(IKQXmlElement** parent) = 0;
 };
 
-// Anything with a byte form.
+/// Anything with a byte form.
 struct IPackage : IUnknown {
   static constexpr const GUID& kIid = IID_IPackage;
-  // Writes the byte form and a NUL; length excludes the NUL.
+  /// Writes the byte form and a NUL; length excludes the NUL.
   virtual HRESULT GetData(char* buffer, std::int32_t size, std::int32_t* length) = 0;
 };
 
-// An element tree whose byte form is its compact XML text followed by CR LF CR LF.
+/// An element tree whose byte form is its compact XML text followed by CR LF CR LF.
 struct IXMLPackage : IPackage {
   static constexpr const GUID& kIid = IID_IXMLPackage;
   virtual HRESULT SetElement(IKQXmlElement* element) = 0;
-  // No reference is added.
+  /// No reference is added.
   virtual HRESULT GetElement(IKQXmlElement** element) = 0;
 };
 
-// Takes received bytes in pieces and tells when a package is complete.
+/// Takes received bytes in pieces and tells when a package is complete.
 struct IPackageParser : IUnknown {
   static constexpr const GUID& kIid = IID_IPackageParser;
   virtual HRESULT Reset() = 0;
-  // A negative length means the bytes are NUL-terminated.
+  /// A negative length means the bytes are NUL-terminated.
   virtual HRESULT Parse(const char* bytes, std::int32_t length) = 0;
   virtual HRESULT IsComplete(std::int32_t* complete) = 0;
 };

@@ -291,6 +291,10 @@ TEST(SessionFaults, EveryProcessPublishesItsFiguresForTools) {
   EXPECT_EQ(block->magic, PublishedStatistics::kMagic);
   EXPECT_EQ(block->processId, static_cast<std::uint32_t>(client.Process().Pid()));
   EXPECT_EQ(block->mode, kShareModeClient);
+  // A poster counts its delivery just after the push, so the reply may arrive first: wait.
+  for (int i = 0; i < 500 && (block->delivered.load() < 1 || block->received.load() < 1); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
   EXPECT_GE(block->delivered.load(), 1u);
   EXPECT_GE(block->received.load(), 1u);
 }

@@ -34,14 +34,7 @@ set(sanitize "")
 if(SANITIZE)
   set(sanitize -fsanitize=${SANITIZE})
 endif()
-function(run)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE failed OUTPUT_VARIABLE output
-    ERROR_VARIABLE output)
-  message("${output}")
-  if(failed)
-    message(FATAL_ERROR "failed: ${ARGN}")
-  endif()
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/../../support/run_step.cmake)
 run(${CXX} ${cflags} ${sanitize} -fPIC -fvisibility=hidden -shared ${PLUGIN_SOURCE}
     -o ${WORK}/hello.so)
 run(${CXX} ${cflags} ${sanitize} ${HOST_SOURCE} ${libs} -Wl,-rpath,${moved}/lib

@@ -1,0 +1,252 @@
+// Reads a platform's proxy map, receive queues, published counters and session maps.
+#include "platform_reader.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "namespace_files.h"
+#include "os/named_mutex.h"
+#include "os/shared_memory.h"
+#include "share/package_record.h"
+#include "share/platform_proxy_map.h"
+#include "share/published_statistics.h"
+#include "share/share_map_memory.h"
+#include "share/share_package_data_queue.h"
+
+namespace kqcp_tool {
+
+using Vantor::KQCP::PackageRecord;
+using Vantor::KQCP::PlatformProxyMap;
+using Vantor::KQCP::PublishedStatistics;
+using Vantor::KQCP::ShareMapMemory;
+using Vantor::KQCP::SharePackageDataQueue;
+namespace os = Vantor::KQCP::os;
+
+namespace {
+
+constexpr const char* kMutexSuffix = "_PLATFORM_MUTEX";
+constexpr const char* kProxyMapSuffix = "_PLATFORM_PROXY_MAP";
+constexpr const char* kSessionSuffix = "_SESSION_DATA_MAP";
+// Long enough for a healthy peer's short critical sections, short enough not to stall a tool.
+constexpr std::uint32_t kPlatformLockMs = 200;
+
+std::uint32_t Load32(const std::uint8_t* at) {
+  std::uint32_t value;
+  std::memcpy(&value, at, sizeof value);
+  return value;
+}
+
+bool EndsWith(const std::string& text, const std::string& suffix) {
+  return text.size() > suffix.size() &&
+         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+std::string QueueName(const std::string& platform, const std::string& client) {
+  return client.empty() ? platform + "_RECV_DATA_QUEUE"
+                        : platform + "_" + client + "_RECV_DATA_QUEUE";
+}
+
+// The mapping header's capacity word, or an error when it claims more than is mapped.
+bool MapCapacity(const ShareMapMemory& map, std::uint32_t* capacity, std::string* error) {
+  *capacity = Load32(map.GetData() - ShareMapMemory::kHeaderSize);
+  if (*capacity > map.MappedCapacity()) {
+    *error = "capacity word " + std::to_string(*capacity) + " exceeds the " +
+             std::to_string(map.MappedCapacity()) + " bytes mapped";
+    return false;
+  }
+  return true;
+}
+
+// Count, bytes and area of a receive queue; an empty error when the queue is not there.
+bool ReadQueue(const std::string& name, QueueFigures* figures, std::string* error) {
+  ShareMapMemory map;
+  if (!map.Open(name + "_DQ_MAPMEMORY", false)) return true;
+  std::uint32_t capacity = 0;
+  if (!MapCapacity(map, &capacity, error)) return false;
+  if (capacity < SharePackageDataQueue::kQueueHeaderSize + PackageRecord::kFixedBytes) {
+    *error = "capacity word " + std::to_string(capacity) + " is too small for a queue";
+    return false;
+  }
+  const std::uint8_t* header = map.GetData();
+  const std::uint32_t area = capacity - SharePackageDataQueue::kQueueHeaderSize;
+  const std::uint32_t count = Load32(header), read = Load32(header + 4), write = Load32(header + 8),
+                      end = Load32(header + 12);
+  if (read > area || write > area || end > area) {
+    *error = "offsets R " + std::to_string(read) + ", W " + std::to_string(write) + ", E " +
+             std::to_string(end) + " lie beyond the " + std::to_string(area) + "-byte area";
+    return false;
+  }
+  if (count > area / PackageRecord::kFixedBytes || (read > write && read > end)) {
+    *error = "count " + std::to_string(count) + " with R " + std::to_string(read) + ", W " +
+             std::to_string(write) + ", E " + std::to_string(end) + " make no sense";
+    return false;
+  }
+  figures->present = true;
+  figures->records = count;
+  figures->capacity = area;
+  // Empty when R meets W; wrapped when the writer went back to 0 and the reader ends at E.
+  figures->bytes = read <= write ? write - read : (end - read) + write;
+  return true;
+}
+
+// The counters a member publishes beside its receive queue; an empty error when absent.
+// A process id of 0 (unknown so far) is taken from the block.
+bool ReadCounters(const std::string& queueName, std::uint32_t* processId, Counters* counters,
+                  std::string* error) {
+  os::NamedResult result{};
+  auto mapping = os::SharedMemory::Open(queueName + PublishedStatistics::kSuffix, &result, false);
+  if (!mapping) return true;
+  if (mapping->Size() < sizeof(PublishedStatistics)) {
+    *error = "published counters hold " + std::to_string(mapping->Size()) + " bytes, not " +
+             std::to_string(sizeof(PublishedStatistics));
+    return false;
+  }
+  const auto* block = static_cast<const PublishedStatistics*>(mapping->Data());
+  if (block->magic != PublishedStatistics::kMagic ||
+      block->version != PublishedStatistics::kVersion) {
+    *error = "published counters have a wrong magic or version";
+    return false;
+  }
+  if (*processId != 0 && block->processId != *processId) {
+    *error = "published counters name process " + std::to_string(block->processId) +
+             ", the proxy map " + std::to_string(*processId);
+    return false;
+  }
+  if (*processId == 0) *processId = block->processId;
+  const std::atomic<std::uint64_t>* values[] = {
+      &block->posted,         &block->refusedBacklog,     &block->refusedOther,
+      &block->delivered,      &block->droppedFull,        &block->droppedGone,
+      &block->droppedBacklog, &block->received,           &block->droppedOnReceipt,
+      &block->queueResets,    &block->recordsLostInResets};
+  static_assert(std::size(values) == kCounterNames.size());
+  for (std::size_t i = 0; i < kCounterNames.size(); ++i) {
+    counters->values[i] = values[i]->load(std::memory_order_relaxed);
+  }
+  counters->present = true;
+  return true;
+}
+
+void ReadMember(Platform* platform, Member* member) {
+  const std::string queue = QueueName(platform->name, member->name);
+  const std::string who = member->name.empty() ? "the service" : "client " + member->name;
+  member->alive = os::NamedObject::IsHeld(os::NamedKind::kMutex, queue + "_DQ_MUTEX");
+  std::string error;
+  if (!ReadQueue(queue, &member->queue, &error)) {
+    platform->errors.push_back(who + "'s receive queue is corrupt: " + error);
+  }
+  error.clear();
+  if (!ReadCounters(queue, &member->processId, &member->counters, &error)) {
+    platform->errors.push_back(who + "'s " + error);
+  }
+}
+
+// Service process id and clients from the proxy map, checked against its own words.
+void ReadProxyMap(const ShareMapMemory& map, Platform* platform) {
+  std::uint32_t capacity = 0;
+  std::string error;
+  if (!MapCapacity(map, &capacity, &error)) {
+    platform->errors.push_back("proxy map is corrupt: " + error);
+    return;
+  }
+  const std::uint32_t used = Load32(map.GetData() - ShareMapMemory::kHeaderSize + 4);
+  // The service's word is read only once the header vouches for it being mapped.
+  const std::uint32_t servicePid = used >= 8 && used <= capacity ? Load32(map.GetData()) : 0;
+  if (servicePid == 0) {
+    platform->errors.push_back("proxy map is corrupt: used size " + std::to_string(used) + " of " +
+                               std::to_string(capacity) + ", service process " +
+                               std::to_string(servicePid));
+    return;
+  }
+  const std::vector<PlatformProxyMap::Entry> entries = PlatformProxyMap::ReadAll(map);
+  std::uint32_t parsed = 8;
+  for (const auto& entry : entries) parsed += 8 + static_cast<std::uint32_t>(entry.name.size());
+  const std::uint32_t count = Load32(map.GetData() + 4);
+  if (count != entries.size() || parsed != used) {
+    platform->errors.push_back("proxy map is corrupt: " + std::to_string(count) +
+                               " entries announced, " + std::to_string(entries.size()) +
+                               " parse in " + std::to_string(used) + " bytes");
+    return;
+  }
+  platform->mapRead = true;
+  platform->service.processId = servicePid;
+  for (const auto& entry : entries) {
+    Member client;
+    client.name = entry.name;
+    client.processId = entry.processId;
+    platform->clients.push_back(std::move(client));
+  }
+}
+
+void ReadSessions(const std::vector<std::string>& platformNames, Platform* platform) {
+  std::vector<ObjectFile> files;
+  ListObjectFiles(&files);
+  for (const ObjectFile& file : files) {
+    if (file.kind != os::NamedKind::kSharedMemory || !EndsWith(file.name, kSessionSuffix)) {
+      continue;
+    }
+    const std::string joined = file.name.substr(0, file.name.size() - std::strlen(kSessionSuffix));
+    // The platform name and the session name are joined with nothing between them.
+    std::string owner;
+    for (const std::string& candidate : platformNames) {
+      if (joined.size() > candidate.size() && joined.compare(0, candidate.size(), candidate) == 0 &&
+          candidate.size() > owner.size()) {
+        owner = candidate;
+      }
+    }
+    if (owner != platform->name) continue;
+    ShareMapMemory map;
+    if (!map.Open(file.name, false)) continue;  // its holders went: a sweep's business
+    Session session;
+    session.name = joined.substr(owner.size());
+    std::string error;
+    if (!MapCapacity(map, &session.capacity, &error)) {
+      platform->errors.push_back("session " + session.name + "'s data map is corrupt: " + error);
+      continue;
+    }
+    session.bytes = Load32(map.GetData() - ShareMapMemory::kHeaderSize + 4);
+    if (session.bytes > session.capacity) {
+      platform->errors.push_back("session " + session.name + "'s data map is corrupt: used " +
+                                 std::to_string(session.bytes) + " of " +
+                                 std::to_string(session.capacity) + " bytes");
+      continue;
+    }
+    platform->sessions.push_back(std::move(session));
+  }
+}
+
+}  // namespace
+
+std::vector<std::string> PlatformNames() {
+  std::vector<ObjectFile> files;
+  std::vector<std::string> names;
+  if (!ListObjectFiles(&files)) return names;
+  for (const ObjectFile& file : files) {
+    if (file.kind != os::NamedKind::kMutex || !EndsWith(file.name, kMutexSuffix)) continue;
+    std::string name = file.name.substr(0, file.name.size() - std::strlen(kMutexSuffix));
+    if (IsValidPlatformName(name)) names.push_back(std::move(name));
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+Platform ReadPlatform(const std::string& name, const std::vector<std::string>& platformNames) {
+  Platform platform;
+  platform.name = name;
+  ShareMapMemory map;
+  if (map.Open(name + kProxyMapSuffix, false)) {
+    os::NamedResult result{};
+    auto mutex = os::NamedMutexHandle::Open(name + kMutexSuffix, &result, false);
+    const os::LockResult locked = mutex ? mutex->LockFor(kPlatformLockMs) : os::LockResult::kFailed;
+    platform.mapLocked =
+        locked == os::LockResult::kAcquired || locked == os::LockResult::kAbandoned;
+    ReadProxyMap(map, &platform);
+    if (platform.mapLocked) mutex->Unlock();
+  }
+  ReadMember(&platform, &platform.service);
+  for (Member& client : platform.clients) ReadMember(&platform, &client);
+  ReadSessions(platformNames, &platform);
+  return platform;
+}
+
+}  // namespace kqcp_tool
