@@ -54,26 +54,6 @@ bool CountingSemaphore::Wait(std::uint32_t milliseconds) {
   return WaitAny(std::span<CountingSemaphore* const>(&self, 1), milliseconds) == 0;
 }
 
-// A spin that fails costs the processor its releaser may need; one that wins saves a sleep
-// and a wake-up. The budget follows what the last spins did.
-int CountingSemaphore::SpinRounds() {
-  const int budget = spinBudget_.load(std::memory_order_relaxed);
-  if (budget > 0 || spinLimit_ == 0) return budget;
-  // Spinning lost lately: probe now and then, in case the machine has become quiet.
-  constexpr unsigned kProbeEvery = 64;
-  if (waitsWithoutSpin_.fetch_add(1, std::memory_order_relaxed) % kProbeEvery != 0) return 0;
-  return std::max(1, spinLimit_ / 8);
-}
-
-void CountingSemaphore::SpinWon() {
-  const int budget = spinBudget_.load(std::memory_order_relaxed);
-  spinBudget_.store(std::min(spinLimit_, budget + spinLimit_ / 8 + 1), std::memory_order_relaxed);
-}
-
-void CountingSemaphore::SpinLost() {
-  spinBudget_.store(spinBudget_.load(std::memory_order_relaxed) / 2, std::memory_order_relaxed);
-}
-
 namespace {
 
 // Tries each semaphore in order; the index acquired or -1.
@@ -107,14 +87,8 @@ int WaitAny(std::span<CountingSemaphore* const> semaphores, std::uint32_t millis
   // A hand-off between two running threads usually completes within a few hundred cycles;
   // spinning that long first saves a sleep and a wake-up.
   int rounds = 0;
-  for (auto* s : semaphores) rounds = std::max(rounds, s->SpinRounds());
-  if (rounds > 0) {
-    if (int index = SpinForAny(semaphores, rounds); index >= 0) {
-      semaphores[index]->SpinWon();
-      return index;
-    }
-    for (auto* s : semaphores) s->SpinLost();
-  }
+  for (auto* s : semaphores) rounds = std::max(rounds, s->spinLimit_);
+  if (int index = SpinForAny(semaphores, rounds); index >= 0) return index;
   const Deadline deadline = Deadline::After(milliseconds);
   std::vector<FutexWaiter> waiters(semaphores.size());
   for (;;) {

@@ -44,28 +44,15 @@ class CountingSemaphore {
   // Sets count and maximum outright: the owner of a shared semaphore uses it to undo what
   // another process scribbled there.
   void Reset(std::uint32_t count, std::uint32_t maximum);
-  // Waiters spin at most this many rounds before they sleep (default 200). Semaphores that
-  // many threads wait on at once do better without: spinners take the CPU from the releaser.
-  // Within the limit the spin adapts: it grows while spinning wins and halves each time it
-  // fails (as when processes outnumber processors and the releaser is not running), down to
-  // nothing but an occasional probe.
-  void SetSpinLimit(int rounds) {
-    spinLimit_ = rounds;
-    spinBudget_.store(rounds, std::memory_order_relaxed);
-  }
+  // Waiters spin this many rounds before they sleep (default 200). Semaphores that many
+  // threads wait on at once do better without: spinners take the CPU from the releaser.
+  void SetSpinLimit(int rounds) { spinLimit_ = rounds; }
 
  private:
   friend int WaitAny(std::span<CountingSemaphore* const>, std::uint32_t);
 
-  // Rounds for the next spin, and the waits since spinning was last tried at all.
-  int SpinRounds();
-  void SpinWon();
-  void SpinLost();
-
   SemaphoreState own_{};
   int spinLimit_ = 200;
-  std::atomic<int> spinBudget_{200};
-  std::atomic<unsigned> waitsWithoutSpin_{0};
   SemaphoreState* state_;
   bool shared_;
   std::shared_ptr<void> keepAlive_;
