@@ -290,6 +290,27 @@ std::uint32_t SharePackageDataQueue::Push(const PackageRecord& record) {
   return length;
 }
 
+bool SharePackageDataQueue::Parse(const std::uint8_t* bytes, std::uint32_t length,
+                                  PackageRecord* record) {
+  return ReadRecord(bytes, length, record) == length;
+}
+
+bool SharePackageDataQueue::PopRaw(std::vector<std::uint8_t>& bytes) {
+  Offsets at{};
+  if (!ReadOffsets(&at) || at.count == 0) return false;
+  std::uint32_t read = at.read;
+  if (read > at.write && read >= at.end) read = 0;  // follow the writer's wrap
+  const std::uint32_t bound = read <= at.write ? at.write - read : at.end - read;
+  const std::uint32_t length = ReadRecord(Area() + read, bound, nullptr);
+  if (length == 0) return false;
+  bytes.insert(bytes.end(), Area() + read, Area() + read + length);
+  std::uint32_t next = read + length;
+  if (read > at.write && next >= at.end) next = 0;
+  StoreWord(1, next);
+  StoreWord(0, at.count - 1);
+  return true;
+}
+
 bool SharePackageDataQueue::PeekSender(std::string* sender) const {
   Offsets at{};
   if (!ReadOffsets(&at) || at.count == 0) return false;

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "base/semaphore.h"
 #include "share/kernel_objects.h"
@@ -70,6 +71,11 @@ class SharePackageDataQueue {
   // False when empty, when the header is damaged or when the record at the head cannot be
   // read; the queue then stays as it was.
   bool Pop(PackageRecord& record);
+  // As Pop, but appends the record's raw bytes to bytes instead of parsing it into strings:
+  // the mutex is then held only for a copy. Parse reads them later.
+  bool PopRaw(std::vector<std::uint8_t>& bytes);
+  // Parses length bytes that hold one whole record; the payload points into them.
+  static bool Parse(const std::uint8_t* bytes, std::uint32_t length, PackageRecord* record);
   // The sender of the record at the head, without taking it; false when there is none that
   // can be read.
   bool PeekSender(std::string* sender) const;

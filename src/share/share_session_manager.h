@@ -189,6 +189,7 @@ class ShareSessionManager_
   RecordSender sender_{[this](const std::string& queue, std::uint32_t bytes,
                               RecordSender::Outcome outcome) { Settle(queue, bytes, outcome); }};
   bool serviceLost_ = false;
+  std::vector<std::uint8_t> receiveBytes_;
   std::chrono::steady_clock::time_point nextServiceWatch_{};
   std::vector<std::string> lastBroadcastTargets_;
 };

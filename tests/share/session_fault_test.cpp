@@ -107,20 +107,31 @@ TEST(SessionFaults, ASlowOrHungClientHoldsUpNobodyElse) {
   SessionPeer fast("Client", platform, "fast"), slow("Client", platform, "slow");
   ASSERT_EQ(fast.Line(), "ready");
   ASSERT_EQ(slow.Line(), "ready");
-  fast.Command("measure 2");
-  const auto alone = Figures(fast.LineStartingWith("measured "));
-  ASSERT_EQ(alone.size(), 2u);
-
-  // Each reply keeps the slow client's listener for 2 s.
-  slow.Command("slow 2000");
-  ASSERT_EQ(slow.LineStartingWith("slow"), "slow");
-  slow.Command("burst 30");
-  ASSERT_EQ(slow.LineStartingWith("burst-posted"), "burst-posted");
-  fast.Command("measure 2");
-  const auto beside = Figures(fast.LineStartingWith("measured "));
-  ASSERT_EQ(beside.size(), 2u);
-  EXPECT_GE(beside[0] * 2, alone[0]) << "request rate beside a slow client";
-  EXPECT_LE(beside[1], 250000 * kTimeScale) << "longest wait for a reply, in microseconds";
+  // Beside the fast client, the slow one gets 30 replies that keep its listener 2 s each.
+  // Other tests may load the machine while one of the two runs: a few tries, each a run alone
+  // and a run beside the slow client (held up by it, every try would fail).
+  auto measure = [&] {
+    fast.Command("measure 1");
+    return Figures(fast.LineStartingWith("measured "));
+  };
+  bool kept = false;
+  std::string tries;
+  for (int attempt = 0; attempt < 3 && !kept; ++attempt) {
+    slow.Command("slow 0");
+    ASSERT_EQ(slow.LineStartingWith("slow"), "slow");
+    const auto alone = measure();
+    slow.Command("slow 2000");
+    ASSERT_EQ(slow.LineStartingWith("slow"), "slow");
+    slow.Command("burst 30");
+    ASSERT_EQ(slow.LineStartingWith("burst-posted"), "burst-posted");
+    const auto beside = measure();
+    ASSERT_EQ(alone.size(), 2u);
+    ASSERT_EQ(beside.size(), 2u);
+    kept = beside[0] * 2 >= alone[0] && beside[1] <= 250000 * kTimeScale;
+    tries += " alone " + std::to_string(alone[0]) + " beside " + std::to_string(beside[0]) +
+             " longest " + std::to_string(beside[1]) + " us;";
+  }
+  EXPECT_TRUE(kept) << "requests per second and longest reply beside a slow client:" << tries;
 
   // A peer that keeps the slow client's queue mutex held stalls nobody either.
   SharePackageDataQueue hung;
