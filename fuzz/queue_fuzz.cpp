@@ -60,11 +60,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     target.queue.Reset();
     Require(!target.queue.IsDamaged());
   }
+  std::vector<std::uint8_t> raw;
   for (int i = 0; i < 64; ++i) {
     PackageRecord popped;
-    if (!target.queue.Pop(popped)) {
+    // The owner's two ways of taking a record: parsed in place, or copied out and parsed later.
+    const bool copied = (size + i) % 2 == 1;
+    const std::size_t before = raw.size();
+    if (!(copied ? target.queue.PopRaw(raw) : target.queue.Pop(popped))) {
+      Require(raw.size() == before);
       if (target.queue.GetCount() != 0) target.queue.Reset();
       break;
+    }
+    if (copied) {
+      Require(raw.size() > before);
+      Require(SharePackageDataQueue::Parse(
+          raw.data() + before, static_cast<std::uint32_t>(raw.size() - before), &popped));
+      continue;
     }
     Require(popped.payloadLength >= 0);
     Require(popped.payloadLength == 0 ||
