@@ -20,7 +20,7 @@ RecordSender::Outcome RecordSender::PushRecord(SharePackageDataQueue& queue,
   return queue.Push(record) > 0 ? Outcome::kDelivered : Outcome::kFull;
 }
 
-void RecordSender::Add(std::string queueName, Route route, std::uint32_t bytes, Push push) {
+void RecordSender::Add(const std::string& queueName, Route route, std::uint32_t bytes, Push push) {
   if (!route) route = Resolve(queueName);
   if (!route) {
     settled_(queueName, bytes, Outcome::kGone);

@@ -54,7 +54,7 @@ class RecordSender {
   static Outcome DeliverNow(SharePackageDataQueue& queue, const Push& push);
   // Queues a delivery behind earlier ones to the same queue, bound to route (or, when null, to
   // the queue live now).
-  void Add(std::string queueName, Route route, std::uint32_t bytes, Push push);
+  void Add(const std::string& queueName, Route route, std::uint32_t bytes, Push push);
   // Tries every waiting delivery once, oldest first, keeping the order per queue.
   void Flush();
   bool HasPending() const { return pending_ != 0; }
