@@ -26,14 +26,7 @@ using namespace Vantor::KQCP;
 constexpr std::int32_t kPayload = kqcp_bench::kSessionPayload;
 
 [[noreturn]] void RunService(const std::string& platform, int readyFd) {
-  auto* manager = ShareSessionManagerHolder::Instance();
-  manager->Start(platform.c_str(), kShareModeService, nullptr);
-  manager->CreateServiceSession("bench", 0);
-  com::ComPtr<IShareSessionService> session;
-  manager->GetServiceSession("bench", 0, session.Put());
-  auto listener = com::ComPtr<kqcp_bench::SessionEcho>::Adopt(
-      com::MakeObject<kqcp_bench::SessionEcho>(session.Get()));
-  session->AddOperationListener(listener.Get());
+  const auto listener = kqcp_bench::StartEchoService(platform);
   char ready = 1;
   if (write(readyFd, &ready, 1) != 1) _exit(1);
   for (;;) pause();

@@ -91,14 +91,8 @@ long Count(int fd, const char* who) {
 
 // service PLATFORM READY_FD
 int ServicePeer(const std::vector<std::string>& args) {
-  auto* manager = ShareSessionManagerHolder::Instance();
-  if (manager->Start(args[0].c_str(), kShareModeService, nullptr) != S_OK) return 1;
-  manager->CreateServiceSession("bench", 0);
-  com::ComPtr<IShareSessionService> session;
-  manager->GetServiceSession("bench", 0, session.Put());
-  auto listener = com::ComPtr<kqcp_bench::SessionEcho>::Adopt(
-      com::MakeObject<kqcp_bench::SessionEcho>(session.Get()));
-  session->AddOperationListener(listener.Get());
+  const auto listener = kqcp_bench::StartEchoService(args[0]);
+  if (!listener) return 1;
   WriteLine(std::stoi(args[1]), "ready");
   for (;;) pause();
 }

@@ -4,10 +4,12 @@
 #pragma once
 
 #include <cstring>
+#include <string>
 
 #include "com/com_ptr.h"
 #include "com/object.h"
 #include "kqcp/share.h"
+#include "share/share_session_manager.h"
 
 namespace kqcp_bench {
 
@@ -36,5 +38,19 @@ class SessionEcho
  private:
   Vantor::KQCP::IShareSessionService* session_;
 };
+
+// Starts this process as the service of platform with session "bench" answered by a
+// SessionEcho; the listener returned must be kept. Null when Start failed.
+inline Vantor::KQCP::com::ComPtr<SessionEcho> StartEchoService(const std::string& platform) {
+  using namespace Vantor::KQCP;
+  auto* manager = ShareSessionManagerHolder::Instance();
+  if (manager->Start(platform.c_str(), kShareModeService, nullptr) != S_OK) return {};
+  manager->CreateServiceSession("bench", 0);
+  com::ComPtr<IShareSessionService> session;
+  manager->GetServiceSession("bench", 0, session.Put());
+  auto listener = com::ComPtr<SessionEcho>::Adopt(com::MakeObject<SessionEcho>(session.Get()));
+  session->AddOperationListener(listener.Get());
+  return listener;
+}
 
 }  // namespace kqcp_bench

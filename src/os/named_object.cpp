@@ -26,18 +26,6 @@ constexpr off_t kTransitionByte = 1;
 // Longest escaped name kept whole; longer ones keep a prefix and a hash of the full name.
 constexpr std::size_t kMaxEscaped = 180;
 
-const char* KindPrefix(NamedKind kind) {
-  switch (kind) {
-    case NamedKind::kSharedMemory:
-      return "kqcp.shm.";
-    case NamedKind::kMutex:
-      return "kqcp.mtx.";
-    case NamedKind::kSemaphore:
-      return "kqcp.sem.";
-  }
-  return "kqcp.obj.";
-}
-
 std::uint64_t Fnv1a(const std::string& text) {
   std::uint64_t hash = 0xcbf29ce484222325ull;
   for (unsigned char c : text) {
@@ -118,6 +106,18 @@ class TransitionGuard {
 };
 
 }  // namespace
+
+const char* NamedObject::KindPrefix(NamedKind kind) {
+  switch (kind) {
+    case NamedKind::kSharedMemory:
+      return "kqcp.shm.";
+    case NamedKind::kMutex:
+      return "kqcp.mtx.";
+    case NamedKind::kSemaphore:
+      return "kqcp.sem.";
+  }
+  return "kqcp.obj.";
+}
 
 std::string NamedObject::FilePath(NamedKind kind, const std::string& name) {
   const std::string directory = UserNamespaceDirectory();

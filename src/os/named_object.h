@@ -54,6 +54,8 @@ class NamedObject {
   std::size_t Size() const { return size_; }
   const std::string& Name() const { return name_; }
 
+  // How the files of a kind begin ("kqcp.shm.", "kqcp.mtx.", "kqcp.sem.").
+  static const char* KindPrefix(NamedKind kind);
   // The file that backs a name (for diagnostics and tests); empty when the user's folder
   // cannot be used.
   static std::string FilePath(NamedKind kind, const std::string& name);

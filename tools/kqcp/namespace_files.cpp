@@ -58,21 +58,17 @@ bool ListObjectFiles(std::vector<ObjectFile>* files) {
   // The folder as the library names it: "<folder>/kqcp.shm.x" minus "kqcp.shm.x".
   const std::string probe = NamedObject::FilePath(NamedKind::kSharedMemory, "x");
   if (probe.empty()) return false;
-  const std::string directory = probe.substr(0, probe.size() - std::strlen("kqcp.shm.x"));
+  const std::string directory = probe.substr(
+      0, probe.size() - std::strlen(NamedObject::KindPrefix(NamedKind::kSharedMemory)) - 1);
   DIR* folder = opendir(directory.c_str());
   if (!folder) return false;
-  static const struct {
-    const char* prefix;
-    NamedKind kind;
-  } kPrefixes[] = {{"kqcp.shm.", NamedKind::kSharedMemory},
-                   {"kqcp.mtx.", NamedKind::kMutex},
-                   {"kqcp.sem.", NamedKind::kSemaphore}};
   while (const dirent* entry = readdir(folder)) {
     const std::string file = entry->d_name;
-    for (const auto& known : kPrefixes) {
-      const std::size_t length = std::strlen(known.prefix);
-      if (file.compare(0, length, known.prefix) != 0) continue;
-      files->push_back({known.kind, file, DecodeName(known.kind, directory, file, length)});
+    for (NamedKind kind : {NamedKind::kSharedMemory, NamedKind::kMutex, NamedKind::kSemaphore}) {
+      const char* prefix = NamedObject::KindPrefix(kind);
+      const std::size_t length = std::strlen(prefix);
+      if (file.compare(0, length, prefix) != 0) continue;
+      files->push_back({kind, file, DecodeName(kind, directory, file, length)});
     }
   }
   closedir(folder);
