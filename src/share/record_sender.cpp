@@ -5,34 +5,37 @@
 
 namespace Vantor::KQCP {
 
-RecordSender::Outcome RecordSender::DeliverNow(SharePackageDataQueue& queue, const Push& push) {
+RecordSender::Outcome RecordSender::PushEncoded(SharePackageDataQueue& queue,
+                                                const Encoded& record) {
+  if (record.empty() || record.size() > queue.AreaSize()) return Outcome::kUnstorable;
+  return queue.PushEncoded(record.data(), static_cast<std::uint32_t>(record.size())) > 0
+             ? Outcome::kDelivered
+             : Outcome::kFull;
+}
+
+RecordSender::Outcome RecordSender::DeliverNow(SharePackageDataQueue& queue,
+                                               const Encoded& record) {
   const int locked = queue.LockFor(kLockBoundMs);
   if (locked != 0) return locked > 0 ? Outcome::kFull : Outcome::kGone;
-  const Outcome outcome = push(queue);
+  const Outcome outcome = PushEncoded(queue, record);
   queue.Unlock();
   return outcome;
 }
 
-RecordSender::Outcome RecordSender::PushRecord(SharePackageDataQueue& queue,
-                                               const PackageRecord& record) {
-  const std::uint32_t length = record.StoredLength();
-  if (length == 0 || length > queue.AreaSize()) return Outcome::kUnstorable;
-  return queue.Push(record) > 0 ? Outcome::kDelivered : Outcome::kFull;
-}
-
-void RecordSender::Add(const std::string& queueName, Route route, std::uint32_t bytes, Push push) {
+void RecordSender::Add(const std::string& queueName, Route route, ShareBacklog::Ticket ticket,
+                       Encoded record) {
   if (!route) route = Resolve(queueName);
   if (!route) {
-    settled_(queueName, bytes, Outcome::kGone);
+    settled_(queueName, ticket, Outcome::kGone);
     return;
   }
   lanes_[queueName].records.push_back(
-      {std::move(route), bytes, std::move(push), Clock::now() + kRetryLimit});
+      {std::move(route), std::move(ticket), std::move(record), Clock::now() + kRetryLimit});
   ++pending_;
 }
 
 void RecordSender::Settle(const std::string& name, Lane& lane, Outcome outcome) {
-  settled_(name, lane.records.front().bytes, outcome);
+  settled_(name, lane.records.front().ticket, outcome);
   lane.records.pop_front();
   --pending_;
 }
@@ -77,7 +80,7 @@ void RecordSender::FlushLane(const std::string& name, Lane& lane, Clock::time_po
       }
       locked = front.route.get();
     }
-    const Outcome outcome = front.push(*locked);
+    const Outcome outcome = PushEncoded(*locked, front.record);
     if (outcome == Outcome::kFull && now < front.giveUpAt) break;  // later ones wait behind
     Settle(name, lane, outcome);
   }

@@ -14,9 +14,10 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
-#include "share/package_record.h"
 #include "share/queue_cache.h"
+#include "share/share_backlog.h"
 #include "share/share_package_data_queue.h"
 
 namespace Vantor::KQCP {
@@ -35,26 +36,26 @@ class RecordSender {
 
   enum class Outcome { kDelivered, kGone, kFull, kUnstorable };
   using Route = QueueCache::Route;
+  // A record as the queue stores it (see SharePackageDataQueue::Encode).
+  using Encoded = std::vector<std::uint8_t>;
 
-  // Builds the record and pushes it into the queue it is given, which the sender has locked;
-  // PushRecord does the usual work.
-  using Push = std::function<Outcome(SharePackageDataQueue& queue)>;
-  static Outcome PushRecord(SharePackageDataQueue& queue, const PackageRecord& record);
-  // Told once about every record: its queue name, the bytes reserved for it and how it ended
+  // Told once about every record: its queue name, the backlog room it holds and how it ended
   // (never kFull: a full receiver ends as kFull only once the retry limit has passed).
-  using Settled =
-      std::function<void(const std::string& queueName, std::uint32_t bytes, Outcome outcome)>;
+  using Settled = std::function<void(const std::string& queueName, ShareBacklog::Ticket& ticket,
+                                     Outcome outcome)>;
   explicit RecordSender(Settled settled) : settled_(std::move(settled)) {}
 
   // The live queue of that name, opened when needed; null when nobody holds the name.
   Route Resolve(const std::string& queueName) { return queues_.Resolve(queueName); }
   // Liveness found in this round is trusted until the next (the manager calls it per turn).
   void NextRound() { queues_.NextRound(); }
+  // Pushes into a queue the caller has locked.
+  static Outcome PushEncoded(SharePackageDataQueue& queue, const Encoded& record);
   // Locks the queue (for kLockBoundMs at most) and pushes: kFull also when it stayed locked.
-  static Outcome DeliverNow(SharePackageDataQueue& queue, const Push& push);
+  static Outcome DeliverNow(SharePackageDataQueue& queue, const Encoded& record);
   // Queues a delivery behind earlier ones to the same queue, bound to route (or, when null, to
   // the queue live now).
-  void Add(const std::string& queueName, Route route, std::uint32_t bytes, Push push);
+  void Add(const std::string& queueName, Route route, ShareBacklog::Ticket ticket, Encoded record);
   // Tries every waiting delivery once, oldest first, keeping the order per queue.
   void Flush();
   bool HasPending() const { return pending_ != 0; }
@@ -64,8 +65,8 @@ class RecordSender {
  private:
   struct Pending {
     Route route;
-    std::uint32_t bytes;
-    Push push;
+    ShareBacklog::Ticket ticket;
+    Encoded record;
     Clock::time_point giveUpAt;
   };
   // The records waiting for one receiver queue, in order.

@@ -1,39 +1,45 @@
 // Per-receiver backlog accounting.
 #include "share/share_backlog.h"
 
-#include <algorithm>
-
 namespace Vantor::KQCP {
 
 using VEXO::System::Thread::ScopedLock;
 
-bool ShareBacklog::Reserve(const std::string& queue, std::uint32_t bytes) {
+ShareBacklog::Ticket ShareBacklog::Reserve(const std::string& queue, std::uint32_t bytes) {
   ScopedLock guard(lock_);
-  Held& held = held_[queue];
-  if (held.records >= maxRecords_ || held.bytes + bytes > maxBytes_) {
-    if (held.records == 0) held_.erase(queue);
-    return false;
+  auto& slot = accounts_[queue];
+  if (!slot) {
+    if (accounts_.size() > kKeptAccounts) DropIdleAccounts();
+    slot = std::make_shared<Account>();
   }
-  held.records += 1;
-  held.bytes += bytes;
-  if (held.records == congestedRecords_) congested_.fetch_add(1);
-  return true;
+  std::shared_ptr<Account> account = slot;
+  const std::uint32_t records = account->records.load();
+  if (records >= maxRecords_ || account->bytes.load() + bytes > maxBytes_) return {};
+  account->bytes.fetch_add(bytes);
+  if (account->records.fetch_add(1) + 1 == congestedRecords_) congested_.fetch_add(1);
+  return Ticket{std::move(account), bytes};
 }
 
-void ShareBacklog::Release(const std::string& queue, std::uint32_t bytes) {
-  ScopedLock guard(lock_);
-  auto it = held_.find(queue);
-  if (it == held_.end()) return;
-  if (it->second.records == congestedRecords_) congested_.fetch_sub(1);
-  it->second.records -= 1;
-  it->second.bytes -= std::min<std::uint64_t>(bytes, it->second.bytes);
-  if (it->second.records == 0) held_.erase(it);
+void ShareBacklog::Release(Ticket& ticket) {
+  if (!ticket.account) return;
+  Account& account = *ticket.account;
+  account.bytes.fetch_sub(ticket.bytes);
+  if (account.records.fetch_sub(1) == congestedRecords_) congested_.fetch_sub(1);
+  ticket.account.reset();
 }
 
-std::uint32_t ShareBacklog::Records(const std::string& queue) {
+bool ShareBacklog::IsCongested(const std::string& queue) {
   ScopedLock guard(lock_);
-  auto it = held_.find(queue);
-  return it == held_.end() ? 0 : it->second.records;
+  auto it = accounts_.find(queue);
+  return it != accounts_.end() && it->second->records.load() >= congestedRecords_;
+}
+
+void ShareBacklog::DropIdleAccounts() {
+  // Only the table refers to an idle account: no ticket can release into it any more, and a
+  // new one is made should that receiver come back.
+  std::erase_if(accounts_, [](const auto& entry) {
+    return entry.second && entry.second.use_count() == 1 && entry.second->records.load() == 0;
+  });
 }
 
 }  // namespace Vantor::KQCP

@@ -245,15 +245,31 @@ std::uint32_t SharePackageDataQueue::GetCount() const {
 }
 
 std::uint32_t SharePackageDataQueue::Push(const PackageRecord& record) {
+  return Store(record.StoredLength(), [&](std::uint8_t* out) { WriteRecord(out, record); });
+}
+
+std::uint32_t SharePackageDataQueue::PushEncoded(const std::uint8_t* bytes, std::uint32_t length) {
+  return Store(length, [&](std::uint8_t* out) { std::memcpy(out, bytes, length); });
+}
+
+bool SharePackageDataQueue::Encode(const PackageRecord& record, std::vector<std::uint8_t>* out) {
+  const std::uint32_t length = record.StoredLength();
+  if (length == 0) return false;
+  out->resize(length);
+  WriteRecord(out->data(), record);
+  return true;
+}
+
+template <class Write>
+std::uint32_t SharePackageDataQueue::Store(std::uint32_t length, const Write& write) {
   Offsets at{};
   if (!ReadOffsets(&at)) return 0;
-  const std::uint32_t length = record.StoredLength();
   const std::uint32_t area = AreaSize();
   if (length == 0 || length > area) return 0;
   if (at.count == 0) {
     // Empty: start again at the beginning, so that a record as large as the area fits. The
     // count is what commits the record; a writer that dies before it leaves an empty queue.
-    WriteRecord(Area(), record);
+    write(Area());
     StoreWord(3, area - 1);
     StoreWord(1, 0);
     StoreWord(2, length);
@@ -275,7 +291,7 @@ std::uint32_t SharePackageDataQueue::Push(const PackageRecord& record) {
   } else {
     return 0;
   }
-  WriteRecord(Area() + place, record);
+  write(Area() + place);
   // Each store leaves a readable queue should this process die before the next: the end mark
   // before the wrap, the write offset before the count (which the next locker, finding the
   // mutex abandoned, counts again).

@@ -68,6 +68,10 @@ class SharePackageDataQueue {
   // Bytes written, 0 when nothing was (not open, full, a damaged header, or a record that
   // cannot be stored). A damaged header is left untouched.
   std::uint32_t Push(const PackageRecord& record);
+  // As Push, for a record that Encode has already laid out.
+  std::uint32_t PushEncoded(const std::uint8_t* bytes, std::uint32_t length);
+  // Lays the record out as the queue stores it; false when it cannot be stored.
+  static bool Encode(const PackageRecord& record, std::vector<std::uint8_t>* out);
   // False when empty, when the header is damaged or when the record at the head cannot be
   // read; the queue then stays as it was.
   bool Pop(PackageRecord& record);
@@ -94,6 +98,10 @@ class SharePackageDataQueue {
     std::uint32_t count, read, write, end;
   };
   bool Establish(const std::string& name, bool create, bool holdName);
+  // Writes a record of length bytes through write(at), which lays it out at a place in the
+  // area, and commits it.
+  template <class Write>
+  std::uint32_t Store(std::uint32_t length, const Write& write);
   void CloseHandles();
   // The header words, or false when they make no sense for this queue.
   bool ReadOffsets(Offsets* offsets) const;

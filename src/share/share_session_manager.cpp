@@ -233,12 +233,10 @@ HRESULT ShareSessionManager_::GetProxySession(const char* sessionName, std::uint
   return S_OK;
 }
 
-HRESULT ShareSessionManager_::Admit(const std::string& queue, std::uint64_t bytes) {
-  if (bytes > SharePackageDataQueue::kCapacity - SharePackageDataQueue::kQueueHeaderSize) {
-    counters_->refusedOther.fetch_add(1);
-    return KQCP_E_SHARE_TOO_LARGE;
-  }
-  if (!backlog_.Reserve(queue, static_cast<std::uint32_t>(bytes))) {
+HRESULT ShareSessionManager_::Admit(const std::string& queue, std::uint32_t bytes,
+                                    ShareBacklog::Ticket* ticket) {
+  *ticket = backlog_.Reserve(queue, bytes);
+  if (!*ticket) {
     counters_->refusedBacklog.fetch_add(1);
     return KQCP_E_SHARE_BACKLOG_FULL;
   }
@@ -246,20 +244,43 @@ HRESULT ShareSessionManager_::Admit(const std::string& queue, std::uint64_t byte
   return S_OK;
 }
 
+RecordSender::Encoded ShareSessionManager_::EncodeMessage(const ShareMessage& message,
+                                                          const std::string& target) const {
+  PackageRecord record;
+  record.target = target;
+  record.sender = ownName_;
+  record.session = message.session;
+  record.label = kShareMessageLabel;
+  record.payload = reinterpret_cast<const std::uint8_t*>(message.values);
+  record.payloadLength = sizeof message.values;
+  RecordSender::Encoded encoded;
+  SharePackageDataQueue::Encode(record, &encoded);
+  return encoded;
+}
+
 HRESULT ShareSessionManager_::PostMessage(const ShareMessage& message) {
   if (!running_.load() || mode_ != kShareModeService) {
     counters_->refusedOther.fetch_add(1);
     return E_FAIL;
   }
-  // A broadcast waits under a name of its own; its copies are counted per receiver later.
-  const std::string queue = message.target.empty() ? std::string() : QueueNameOf(message.target);
-  const std::uint64_t bytes = PackageRecord::kFixedBytes + message.target.size() +
-                              message.session.size() + std::strlen(kShareMessageLabel) +
-                              sizeof message.values;
-  if (const HRESULT admitted = Admit(queue, bytes); admitted != S_OK) return admitted;
+  // A broadcast waits under a name of its own, as large as its copy for an unnamed receiver;
+  // its copies are made and counted per receiver later.
+  const bool broadcast = message.target.empty();
+  RecordSender::Encoded record = EncodeMessage(message, message.target);
+  if (record.empty() || record.size() > kLargestRecord) {
+    counters_->refusedOther.fetch_add(1);
+    return KQCP_E_SHARE_TOO_LARGE;
+  }
+  const std::string queue = broadcast ? std::string() : QueueNameOf(message.target);
+  ShareBacklog::Ticket ticket;
+  if (const HRESULT admitted = Admit(queue, static_cast<std::uint32_t>(record.size()), &ticket);
+      admitted != S_OK) {
+    return admitted;
+  }
+  if (broadcast) record.clear();
   {
     ScopedLock outbox(messageLock_);
-    messages_.push_back({message, queue, static_cast<std::uint32_t>(bytes)});
+    messages_.push_back({message, queue, std::move(ticket), std::move(record)});
   }
   messageSignal_.Release(1);
   return S_OK;
@@ -270,50 +291,64 @@ HRESULT ShareSessionManager_::PostOperation(ShareSessionOperation* operation) {
     counters_->refusedOther.fetch_add(1);
     return E_FAIL;
   }
-  const std::string queue = QueueNameOf(operation->Target());
-  const std::uint64_t bytes = operation->RecordBytes(ownName_);
-  if (const HRESULT admitted = Admit(queue, bytes); admitted != S_OK) return admitted;
-  const com::ComPtr<ShareSessionOperation> held(operation);
-  if (DeliverDirectly(queue, static_cast<std::uint32_t>(bytes), operation->Route(),
-                      OperationPush(held))) {
-    return S_OK;
+  // Laid out now: the caller may change or reuse the operation as soon as this returns.
+  RecordSender::Encoded record;
+  if (!operation->Encode(ownName_, kLargestRecord, &record)) {
+    counters_->refusedOther.fetch_add(1);
+    return KQCP_E_SHARE_TOO_LARGE;
   }
+  const std::string queue = QueueNameOf(operation->Target());
+  ShareBacklog::Ticket ticket;
+  if (const HRESULT admitted = Admit(queue, static_cast<std::uint32_t>(record.size()), &ticket);
+      admitted != S_OK) {
+    return admitted;
+  }
+  RecordSender::Route route = operation->Route();
+  if (DeliverDirectly(queue, ticket, route, record)) return S_OK;
   {
     ScopedLock outbox(operationLock_);
-    operations_.push_back(
-        {com::ComPtr<ShareSessionOperation>(operation), queue, static_cast<std::uint32_t>(bytes)});
+    operations_.push_back({queue, std::move(route), std::move(ticket), std::move(record)});
   }
   operationSignal_.Release(1);
   return S_OK;
 }
 
-bool ShareSessionManager_::DeliverDirectly(const std::string& queue, std::uint32_t bytes,
+bool ShareSessionManager_::DeliverDirectly(const std::string& queue, ShareBacklog::Ticket& ticket,
                                            RecordSender::Route route,
-                                           const RecordSender::Push& push) {
-  // Only while the manager's thread sleeps: then the thread's way costs a wake-up, while a
-  // busy thread takes the record with the next batch for nothing. And only with nothing of
-  // this process waiting for the receiver before it, so that the order per receiver holds.
-  if (!operationSignal_.Handle()->HasSleepers()) return false;
-  // Posts that follow each other closely are a stream: batched by the thread they cost one
-  // wake-up of the receiver between them, where each delivered from here costs one.
+                                           const RecordSender::Encoded& record) {
+  // From the manager's own thread (a listener answering) it saves a turn of the loop. From
+  // another thread only while the manager's thread sleeps: then the thread's way costs a
+  // wake-up, while a busy thread takes the record with the next batch for nothing.
+  if (std::this_thread::get_id() != threadId_.load(std::memory_order_relaxed) &&
+      !operationSignal_.Handle()->HasSleepers()) {
+    return false;
+  }
+  // Posts to one receiver that follow each other closely are a stream: batched by the thread
+  // they cost one wake-up of the receiver between them, where each delivered from here costs
+  // one.
+  ShareBacklog::Account& account = *ticket.account;
   const std::int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(
                                std::chrono::steady_clock::now().time_since_epoch())
                                .count();
-  if (now - lastDirectNs_.exchange(now, std::memory_order_relaxed) < kStreamGapNs) return false;
-  if (backlog_.Records(queue) != 1) return false;
+  if (now - account.lastDirectNs.exchange(now, std::memory_order_relaxed) < kStreamGapNs) {
+    return false;
+  }
+  // Only with nothing of this process waiting for the receiver before it, so that the order
+  // per receiver holds.
+  if (account.records.load() != 1) return false;
   ScopedLock direct(directLock_);
-  if (backlog_.Records(queue) != 1) return false;
+  if (account.records.load() != 1) return false;
   if (!route) route = directQueues_.Resolve(queue);
   if (!route || !route->IsAlive()) return false;  // the thread drops it and counts it
-  if (RecordSender::DeliverNow(*route, push) != RecordSender::Outcome::kDelivered) return false;
-  backlog_.Release(queue, bytes);
+  if (RecordSender::DeliverNow(*route, record) != RecordSender::Outcome::kDelivered) return false;
+  backlog_.Release(ticket);
   counters_->delivered.fetch_add(1);
   return true;
 }
 
-void ShareSessionManager_::Settle(const std::string& queue, std::uint32_t bytes,
+void ShareSessionManager_::Settle(const std::string& queue, ShareBacklog::Ticket& ticket,
                                   RecordSender::Outcome outcome) {
-  backlog_.Release(queue, bytes);
+  backlog_.Release(ticket);
   switch (outcome) {
     case RecordSender::Outcome::kDelivered:
       counters_->delivered.fetch_add(1);

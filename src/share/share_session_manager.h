@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/critical_section.h"
@@ -52,6 +53,9 @@ class ShareSessionManager_
   static constexpr std::uint32_t kOwnQueueLockMs = 50;
   static constexpr std::uint32_t kPlatformLockMs = 5000;
   static constexpr std::uint32_t kBroadcastLockMs = 100;
+  // The largest record a receive queue can take.
+  static constexpr std::uint32_t kLargestRecord =
+      SharePackageDataQueue::kCapacity - SharePackageDataQueue::kQueueHeaderSize;
 
   HRESULT Start(const char* platformName, std::int32_t mode, const char* ownName) override;
   HRESULT GetMode(std::int32_t* mode) override;
@@ -85,15 +89,19 @@ class ShareSessionManager_
   ~ShareSessionManager_() override;
 
  private:
+  // Posted items, laid out as records when posted: what the caller changes afterwards does not
+  // change what is sent.
   struct OutgoingMessage {
     ShareMessage message;
-    std::string queue;  // empty for a broadcast
-    std::uint32_t bytes;
+    std::string queue;  // empty for a broadcast, whose records are made per receiver
+    ShareBacklog::Ticket ticket;
+    RecordSender::Encoded record;
   };
   struct OutgoingOperation {
-    com::ComPtr<ShareSessionOperation> operation;
     std::string queue;
-    std::uint32_t bytes;
+    RecordSender::Route route;  // a reply's: the process whose request it answers
+    ShareBacklog::Ticket ticket;
+    RecordSender::Encoded record;
   };
   // A record copied out of the receive queue, ready for its listeners.
   struct Arrival {
@@ -114,21 +122,24 @@ class ShareSessionManager_
   // A reply whose id this process never issued is meant for an earlier process of its name.
   bool IssuedHere(std::int32_t id) const;
   // Reserves the receiver's room for a post, or says why not.
-  HRESULT Admit(const std::string& queue, std::uint64_t bytes);
-  void Settle(const std::string& queue, std::uint32_t bytes, RecordSender::Outcome outcome);
-  // Delivers from the caller's thread straight into the receiver's queue, saving the hand-off
-  // to the manager's thread; false when the record must go the thread's way.
-  bool DeliverDirectly(const std::string& queue, std::uint32_t bytes, RecordSender::Route route,
-                       const RecordSender::Push& push);
-  RecordSender::Push OperationPush(const com::ComPtr<ShareSessionOperation>& operation);
+  HRESULT Admit(const std::string& queue, std::uint32_t bytes, ShareBacklog::Ticket* ticket);
+  void Settle(const std::string& queue, ShareBacklog::Ticket& ticket,
+              RecordSender::Outcome outcome);
+  // Delivers from the posting thread straight into the receiver's queue, saving the hand-off
+  // to the manager's thread (or, on that thread, a turn of its loop); false when the record
+  // must go the thread's way.
+  bool DeliverDirectly(const std::string& queue, ShareBacklog::Ticket& ticket,
+                       RecordSender::Route route, const RecordSender::Encoded& record);
+  // A message's record for one receiver; empty when it cannot be stored.
+  RecordSender::Encoded EncodeMessage(const ShareMessage& message, const std::string& target) const;
 
   // Background thread.
   std::uint32_t Run();
   // Move what the outboxes hold to the record sender.
   void TakeMessages();
   void TakeOperations();
-  void QueueMessage(const OutgoingMessage& outgoing);
-  void QueueOperation(const OutgoingOperation& outgoing);
+  void QueueMessage(OutgoingMessage& outgoing);
+  void QueueOperation(OutgoingOperation& outgoing);
   // Names of the live clients for a broadcast.
   std::vector<std::string> BroadcastTargets();
   // What a batch left: nothing, more records, or records whose senders must first take their
@@ -152,6 +163,7 @@ class ShareSessionManager_
 
   std::atomic<bool> running_{false};
   std::shared_ptr<os::ThreadHandle> thread_;
+  std::atomic<std::thread::id> threadId_{};
   VEXO::System::Thread::CriticalSection namesLock_;
   bool startCalled_ = false;
   mutable VEXO::System::Thread::CriticalSection idLock_;
@@ -177,17 +189,16 @@ class ShareSessionManager_
   // Receiver queues for deliveries from callers' threads, one delivery at a time.
   VEXO::System::Thread::CriticalSection directLock_;
   QueueCache directQueues_;
-  // When the last post asked to be delivered directly; posts closer than this form a stream.
+  // Posts to one receiver closer than this form a stream, which the thread batches.
   static constexpr std::int64_t kStreamGapNs = 20000;
-  std::atomic<std::int64_t> lastDirectNs_{0};
   ShareBacklog backlog_{kShareBacklogRecords, kShareBacklogBytes, kShareBacklogRecords / 2};
   // The counters live in the published mapping once Start made it, here before.
   PublishedStatistics localCounters_;
   PublishedStatistics* counters_ = &localCounters_;
   std::unique_ptr<os::SharedMemory> published_;
   // Used by the background thread only.
-  RecordSender sender_{[this](const std::string& queue, std::uint32_t bytes,
-                              RecordSender::Outcome outcome) { Settle(queue, bytes, outcome); }};
+  RecordSender sender_{[this](const std::string& queue, ShareBacklog::Ticket& ticket,
+                              RecordSender::Outcome outcome) { Settle(queue, ticket, outcome); }};
   bool serviceLost_ = false;
   std::vector<std::uint8_t> receiveBytes_;
   std::chrono::steady_clock::time_point nextServiceWatch_{};

@@ -6,6 +6,7 @@
 
 #include "share/name_copy.h"
 #include "share/package_record.h"
+#include "share/share_message.h"
 #include "share/share_package_data_queue.h"
 
 namespace Vantor::KQCP {
@@ -139,11 +140,21 @@ std::string ShareSessionOperation::Sender() const {
   return sender_;
 }
 
-std::uint64_t ShareSessionOperation::RecordBytes(const std::string& senderName) const {
+bool ShareSessionOperation::Encode(const std::string& senderName, std::uint32_t limit,
+                                   std::vector<std::uint8_t>* out) {
   ScopedLock guard(lock_);
-  return std::uint64_t{PackageRecord::kFixedBytes} + target_.size() + senderName.size() +
-         session_.size() + std::strlen("Operation.") + name_.size() + kHeaderBytes +
-         static_cast<std::uint32_t>(dataSize_);
+  std::uint8_t* block = allocation_ ? allocation_.get() : emptyHeader_;
+  std::memcpy(block, &kind_, 4);
+  std::memcpy(block + 4, &id_, 4);
+  PackageRecord record;
+  record.target = target_;
+  record.sender = senderName;
+  record.session = session_;
+  record.label = kShareOperationLabel + name_;
+  record.payload = block;
+  record.payloadLength = dataSize_ + static_cast<std::int32_t>(kHeaderBytes);
+  const std::uint32_t length = record.StoredLength();
+  return length != 0 && length <= limit && SharePackageDataQueue::Encode(record, out);
 }
 
 void ShareSessionOperation::SetRoute(std::shared_ptr<SharePackageDataQueue> route) {

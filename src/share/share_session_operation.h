@@ -1,12 +1,13 @@
 // A request or reply between the service and a client: name, kind, id, routing strings and a
 // byte buffer. The buffer's allocation keeps 8 bytes in front of the data, where kind and id
-// are written when the operation is sent, so the record payload goes out without a copy.
+// are written when the operation is sent, so that the record's payload is one piece.
 #pragma once
 
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/critical_section.h"
 #include "com/object.h"
@@ -40,26 +41,16 @@ class ShareSessionOperation : public com::RefCounted<com::ComponentObject, IShar
   // bytes or fewer gives an empty buffer.
   bool LoadPayload(const std::uint8_t* payload, std::int32_t length);
 
-  // Calls send(payload, length) with the record payload (kind, id, data) under the operation's
-  // lock. An operation without a buffer goes out with an empty data part.
-  template <class Send>
-  auto WithPayload(Send send) {
-    VEXO::System::Thread::ScopedLock guard(lock_);
-    std::uint8_t* block = allocation_ ? allocation_.get() : emptyHeader_;
-    std::memcpy(block, &kind_, 4);
-    std::memcpy(block + 4, &id_, 4);
-    return send(static_cast<const std::uint8_t*>(block),
-                static_cast<std::int32_t>(dataSize_ + kHeaderBytes));
-  }
+  // Lays out, as it stands now, the queue record this operation makes when a process of that
+  // own name sends it. False (and nothing laid out) when the record would pass limit bytes or
+  // has a string too long for a record.
+  bool Encode(const std::string& senderName, std::uint32_t limit, std::vector<std::uint8_t>* out);
 
   // Strings for routing, read under the lock.
   std::string Name() const;
   std::string Target() const;
   std::string Session() const;
   std::string Sender() const;
-  // Bytes of the queue record this operation makes when a process of that own name sends it.
-  std::uint64_t RecordBytes(const std::string& senderName) const;
-
   // The receiver process a reply must reach: the one whose request it answers. A received
   // request carries its sender's queue, and CreateReply hands it on.
   void SetRoute(std::shared_ptr<SharePackageDataQueue> route);

@@ -25,6 +25,7 @@ constexpr std::int32_t kMaxReceivedPayload = 0x10000;
 }  // namespace
 
 std::uint32_t ShareSessionManager_::Run() {
+  threadId_.store(std::this_thread::get_id());
   os::CoInitialize(nullptr);
   os::CountingSemaphore* handles[] = {messageSignal_.Handle(), receiveQueue_.GetSignal(),
                                       operationSignal_.Handle()};
@@ -72,38 +73,27 @@ void ShareSessionManager_::TakeMessages() {
   for (OutgoingMessage& message : taken) QueueMessage(message);
 }
 
-void ShareSessionManager_::QueueMessage(const OutgoingMessage& outgoing) {
-  const ShareMessage& message = outgoing.message;
-  std::vector<std::string> targets;
-  if (!message.target.empty()) {
-    targets.push_back(message.target);
-  } else {
-    // The broadcast's own reservation ends here; each copy reserves room at its receiver.
-    backlog_.Release(outgoing.queue, outgoing.bytes);
-    targets = BroadcastTargets();
+void ShareSessionManager_::QueueMessage(OutgoingMessage& outgoing) {
+  if (!outgoing.message.target.empty()) {
+    sender_.Add(outgoing.queue, nullptr, std::move(outgoing.ticket), std::move(outgoing.record));
+    return;
   }
-  std::uint8_t payload[12];
-  std::memcpy(payload, message.values, sizeof payload);
-  for (const std::string& target : targets) {
-    PackageRecord record;
-    record.target = target;
-    record.sender = ownName_;
-    record.session = message.session;
-    record.label = kShareMessageLabel;
-    record.payloadLength = sizeof payload;
-    const std::string queue = QueueNameOf(target);
-    std::uint32_t bytes = outgoing.bytes;
-    if (message.target.empty()) {
-      bytes = record.StoredLength();
-      if (!backlog_.Reserve(queue, bytes)) {
-        counters_->droppedBacklog.fetch_add(1);
-        continue;
-      }
+  // The broadcast's own reservation ends here; each copy reserves room at its receiver.
+  backlog_.Release(outgoing.ticket);
+  for (const std::string& target : BroadcastTargets()) {
+    RecordSender::Encoded record = EncodeMessage(outgoing.message, target);
+    if (record.empty()) {
+      counters_->droppedGone.fetch_add(1);
+      continue;
     }
-    sender_.Add(queue, nullptr, bytes, [record, payload](SharePackageDataQueue& queue) mutable {
-      record.payload = payload;
-      return RecordSender::PushRecord(queue, record);
-    });
+    const std::string queue = QueueNameOf(target);
+    ShareBacklog::Ticket ticket =
+        backlog_.Reserve(queue, static_cast<std::uint32_t>(record.size()));
+    if (!ticket) {
+      counters_->droppedBacklog.fetch_add(1);
+      continue;
+    }
+    sender_.Add(queue, nullptr, std::move(ticket), std::move(record));
   }
 }
 
@@ -131,30 +121,13 @@ void ShareSessionManager_::TakeOperations() {
     ScopedLock outbox(operationLock_);
     taken.swap(operations_);
   }
-  for (const auto& outgoing : taken) QueueOperation(outgoing);
+  for (auto& outgoing : taken) QueueOperation(outgoing);
 }
 
-RecordSender::Push ShareSessionManager_::OperationPush(
-    const com::ComPtr<ShareSessionOperation>& operation) {
-  return [this, operation](SharePackageDataQueue& queue) {
-    PackageRecord record;
-    record.target = operation->Target();
-    record.sender = ownName_;
-    record.session = operation->Session();
-    record.label = kShareOperationLabel + operation->Name();
-    // Written straight from the operation's allocation, under its lock.
-    return operation->WithPayload([&](const std::uint8_t* payload, std::int32_t length) {
-      record.payload = payload;
-      record.payloadLength = length;
-      return RecordSender::PushRecord(queue, record);
-    });
-  };
-}
-
-void ShareSessionManager_::QueueOperation(const OutgoingOperation& outgoing) {
+void ShareSessionManager_::QueueOperation(OutgoingOperation& outgoing) {
   // A reply goes to the very process whose request it answers.
-  sender_.Add(outgoing.queue, outgoing.operation->Route(), outgoing.bytes,
-              OperationPush(outgoing.operation));
+  sender_.Add(outgoing.queue, std::move(outgoing.route), std::move(outgoing.ticket),
+              std::move(outgoing.record));
 }
 
 ShareSessionManager_::Received ShareSessionManager_::ReceiveBatch() {
