@@ -13,8 +13,10 @@ bool RatioReporter::ReportContext(const Context& context) {
 
 void RatioReporter::ReportRuns(const std::vector<Run>& runs) {
   for (const Run& run : runs) {
-    if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
-    const std::string name = run.benchmark_name();
+    // With repetitions, each row shows the median, which comes after the single runs.
+    const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+    if ((run.run_type != Run::RT_Iteration && !median) || run.error_occurred) continue;
+    const std::string name = run.run_name.function_name;
     const auto slash = name.find('/');
     if (slash == std::string::npos) continue;
     const std::string group = name.substr(0, slash);

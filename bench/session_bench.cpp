@@ -37,9 +37,11 @@ class ReplyWaiter : public com::RefCounted<com::ComponentObject, IShareSessionOp
  public:
   HRESULT OnRequest(IShareSessionOperation*) override { return S_OK; }
   HRESULT OnResponse(IShareSessionOperation*) override {
-    std::lock_guard<std::mutex> guard(mutex_);
-    ++replies_;
-    arrived_.notify_one();
+    {
+      std::lock_guard<std::mutex> guard(mutex_);
+      ++replies_;
+    }
+    arrived_.notify_one();  // after the unlock: the woken waiter must not wait for the mutex
     return S_OK;
   }
   void WaitForReplies(long count) {

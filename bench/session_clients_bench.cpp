@@ -41,10 +41,12 @@ class Window : public com::RefCounted<com::ComponentObject, IShareSessionOperati
   explicit Window(int size) : size_(size) {}
   HRESULT OnRequest(IShareSessionOperation*) override { return S_OK; }
   HRESULT OnResponse(IShareSessionOperation*) override {
-    std::lock_guard<std::mutex> guard(mutex_);
-    ++replies_;
-    --outstanding_;
-    room_.notify_one();
+    {
+      std::lock_guard<std::mutex> guard(mutex_);
+      ++replies_;
+      --outstanding_;
+    }
+    room_.notify_one();  // after the unlock: the woken waiter must not wait for the mutex
     return S_OK;
   }
   // Waits for room in the window (or the deadline); false once the deadline passed.

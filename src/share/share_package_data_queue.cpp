@@ -4,6 +4,7 @@
 
 #include <bit>
 #include <cstring>
+#include <utility>
 
 namespace Vantor::KQCP {
 namespace {
@@ -216,7 +217,12 @@ void SharePackageDataQueue::Discard() { CloseHandles(); }
 
 int SharePackageDataQueue::Unlock() {
   if (!open_) return -1;
+  const std::uint32_t signals = std::exchange(unsignalled_, 0);
   mutex_.Unlock();
+  // The owner is woken once the mutex is free: woken earlier, it would only wait for it. At
+  // the maximum the records stay stored without a wake-up of their own; the owner has as many
+  // waiting already.
+  if (signals > 0 && !semaphore_.Release(signals)) semaphore_.Release(1);
   return 0;
 }
 
@@ -274,7 +280,7 @@ std::uint32_t SharePackageDataQueue::Store(std::uint32_t length, const Write& wr
     StoreWord(1, 0);
     StoreWord(2, length);
     StoreWord(0, 1);
-    semaphore_.Release(1);
+    ++unsignalled_;
     return length;
   }
   std::uint32_t place;
@@ -302,7 +308,7 @@ std::uint32_t SharePackageDataQueue::Store(std::uint32_t length, const Write& wr
   }
   StoreWord(2, place + length);
   StoreWord(0, at.count + 1);
-  semaphore_.Release(1);  // at the maximum the record stays stored without a wake-up
+  ++unsignalled_;
   return length;
 }
 

@@ -62,7 +62,8 @@ class SharePackageDataQueue {
   int LockFor(std::uint32_t milliseconds);
   int Unlock();
 
-  // Push, Pop and GetCount are called between Lock and Unlock.
+  // Push, Pop and GetCount are called between Lock and Unlock; the owner is signalled for the
+  // records pushed when Unlock has let the mutex go.
   // The count word; 0 also when the header is damaged.
   std::uint32_t GetCount() const;
   // Bytes written, 0 when nothing was (not open, full, a damaged header, or a record that
@@ -118,6 +119,8 @@ class SharePackageDataQueue {
   std::uint32_t capacity_ = 0;
   std::uint32_t resets_ = 0;
   std::uint32_t recordsLost_ = 0;
+  // Records pushed under the current hold of the mutex, signalled by Unlock.
+  std::uint32_t unsignalled_ = 0;
 };
 
 }  // namespace Vantor::KQCP
