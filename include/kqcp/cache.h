@@ -24,7 +24,8 @@ enum CacheKind : std::int32_t {
 /// The two kinds report failures differently: a memory cache returns 1 (S_FALSE) for a missing
 /// key, a short buffer or a refused argument; a database cache returns E_FAIL (E_OUTOFMEMORY for
 /// a short buffer). Any thread; each call holds the cache's lock for its whole length, and
-/// processes sharing a database file are ordered by SQLite's locking (60 s busy timeout).
+/// processes sharing a database file are ordered by SQLite's locking (60 s busy timeout); a
+/// statement that runs longer than 2 s is stopped and fails.
 struct IKQCache : IUnknown {
   static constexpr const GUID& kIid = IID_IKQCache;  ///< its interface id
   /// Stores a copy of length bytes and the time under key, replacing what was there; a database
@@ -40,9 +41,9 @@ struct IKQCache : IUnknown {
   /// E_OUTOFMEMORY (nothing copied) for a buffer too short, both storing the data's length in
   /// *length; E_FAIL for a missing key or a database error.
   virtual HRESULT GetValue(const char* key, void* buffer, std::int32_t* length) = 0;
-  /// Stores the length of the data under key in *length; S_OK. For a missing key a memory cache
-  /// returns 1, a database cache S_FALSE, and *length is left alone. E_FAIL (memory: 1) for a
-  /// null key or out pointer; E_FAIL on a database error.
+  /// Stores the length of the data under key in *length; S_OK. 1 (S_FALSE) for a missing key,
+  /// *length left alone. E_FAIL (memory: 1) for a null key or out pointer; E_FAIL on a database
+  /// error.
   virtual HRESULT GetValueSize(const char* key, std::int32_t* length) = 0;
   /// expired = 1 when stored time + maxAge < now (signed 32-bit arithmetic), else 0. A missing
   /// key reads as time 0. S_OK; E_FAIL for a null out pointer or when the time cannot be read.
@@ -60,9 +61,10 @@ struct IKQCacheManager : IUnknown {
   virtual HRESULT Init(const char16_t* directory) = 0;
   /// Makes a cache of a CacheKind named name; a database cache opens (or creates) the file of
   /// that name in the directory, and a file that cannot be opened yet is tried again on each
-  /// operation. S_OK, also when the name is taken already (the existing cache stays). E_FAIL
-  /// before Init, for a null or empty name or an unknown kind; E_INVALIDARG for a database
-  /// name that is absolute or has a ".." component; E_OUTOFMEMORY.
+  /// operation; a file whose schema holds anything the cache did not create is not used (its
+  /// operations fail, with a line on standard error). S_OK, also when the name is taken already
+  /// (the existing cache stays). E_FAIL before Init, for a null or empty name or an unknown kind;
+  /// E_INVALIDARG for a database name that is absolute or has a ".." component; E_OUTOFMEMORY.
   virtual HRESULT CreateCache(const char16_t* name, std::int32_t kind) = 0;
   /// Drops the manager's reference on the caches of that name, of both kinds; callers' own
   /// references keep a cache alive. S_OK when one went, S_FALSE when none has the name; E_FAIL
