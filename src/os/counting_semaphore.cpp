@@ -32,7 +32,10 @@ bool CountingSemaphore::Release(std::uint32_t count, std::uint32_t* previous) {
     if (count == 0 || count > maximum || current > maximum - count) return false;
   } while (!state_->count.compare_exchange_weak(current, current + count));
   if (previous) *previous = current;
-  if (state_->waiters.load() != 0) FutexWakeAll(&state_->count, shared_);
+  // Waiters sleep only while the count is 0, so only the release that lifts it from 0 can find
+  // one asleep; later ones would only pay for a system call while the woken thread is on its
+  // way.
+  if (current == 0 && state_->waiters.load() != 0) FutexWakeAll(&state_->count, shared_);
   return true;
 }
 
