@@ -22,11 +22,11 @@ RecordSender::Outcome RecordSender::DeliverNow(SharePackageDataQueue& queue,
   return outcome;
 }
 
-void RecordSender::Add(const std::string& queueName, Route route, ShareBacklog::Ticket ticket,
-                       Encoded record) {
+void RecordSender::Add(Route route, ShareBacklog::Ticket ticket, Encoded record) {
+  const std::string& queueName = ticket.account->queue;
   if (!route) route = Resolve(queueName);
   if (!route) {
-    settled_(queueName, ticket, Outcome::kGone);
+    settled_(ticket, Outcome::kGone);
     return;
   }
   lanes_[queueName].records.push_back(
@@ -34,13 +34,13 @@ void RecordSender::Add(const std::string& queueName, Route route, ShareBacklog::
   ++pending_;
 }
 
-void RecordSender::Settle(const std::string& name, Lane& lane, Outcome outcome) {
-  settled_(name, lane.records.front().ticket, outcome);
+void RecordSender::Settle(Lane& lane, Outcome outcome) {
+  settled_(lane.records.front().ticket, outcome);
   lane.records.pop_front();
   --pending_;
 }
 
-void RecordSender::FlushLane(const std::string& name, Lane& lane, Clock::time_point now) {
+void RecordSender::FlushLane(Lane& lane, Clock::time_point now) {
   SharePackageDataQueue* locked = nullptr;
   const SharePackageDataQueue* alive = nullptr;
   int pushedUnderLock = 0;
@@ -50,7 +50,7 @@ void RecordSender::FlushLane(const std::string& name, Lane& lane, Clock::time_po
     // the same name makes a queue of its own. Asked once per queue and flush.
     if (alive != front.route.get()) {
       if (!front.route->IsAlive()) {
-        Settle(name, lane, Outcome::kGone);
+        Settle(lane, Outcome::kGone);
         continue;
       }
       alive = front.route.get();
@@ -70,19 +70,19 @@ void RecordSender::FlushLane(const std::string& name, Lane& lane, Clock::time_po
         // Held for long by someone: full for now, and left alone for a while.
         lane.pausedUntil = now + kStalledPause;
         while (!lane.records.empty() && now >= lane.records.front().giveUpAt) {
-          Settle(name, lane, Outcome::kFull);
+          Settle(lane, Outcome::kFull);
         }
         break;
       }
       if (result < 0) {
-        Settle(name, lane, Outcome::kGone);
+        Settle(lane, Outcome::kGone);
         continue;
       }
       locked = front.route.get();
     }
     const Outcome outcome = PushEncoded(*locked, front.record);
     if (outcome == Outcome::kFull && now < front.giveUpAt) break;  // later ones wait behind
-    Settle(name, lane, outcome);
+    Settle(lane, outcome);
   }
   if (locked) locked->Unlock();
 }
@@ -91,14 +91,14 @@ void RecordSender::Flush() {
   const auto now = Clock::now();
   for (auto it = lanes_.begin(); it != lanes_.end();) {
     Lane& lane = it->second;
-    if (now >= lane.pausedUntil) FlushLane(it->first, lane, now);
+    if (now >= lane.pausedUntil) FlushLane(lane, now);
     it = lane.records.empty() ? lanes_.erase(it) : std::next(it);
   }
 }
 
 void RecordSender::DropAll() {
   for (auto& [name, lane] : lanes_) {
-    while (!lane.records.empty()) Settle(name, lane, Outcome::kGone);
+    while (!lane.records.empty()) Settle(lane, Outcome::kGone);
   }
   lanes_.clear();
 }

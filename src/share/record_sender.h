@@ -39,10 +39,9 @@ class RecordSender {
   // A record as the queue stores it (see SharePackageDataQueue::Encode).
   using Encoded = std::vector<std::uint8_t>;
 
-  // Told once about every record: its queue name, the backlog room it holds and how it ended
-  // (never kFull: a full receiver ends as kFull only once the retry limit has passed).
-  using Settled = std::function<void(const std::string& queueName, ShareBacklog::Ticket& ticket,
-                                     Outcome outcome)>;
+  // Told once about every record: the backlog room it holds (which names its queue) and how it
+  // ended (never kFull: a full receiver ends as kFull only once the retry limit has passed).
+  using Settled = std::function<void(ShareBacklog::Ticket& ticket, Outcome outcome)>;
   explicit RecordSender(Settled settled) : settled_(std::move(settled)) {}
 
   // The live queue of that name, opened when needed; null when nobody holds the name.
@@ -53,9 +52,9 @@ class RecordSender {
   static Outcome PushEncoded(SharePackageDataQueue& queue, const Encoded& record);
   // Locks the queue (for kLockBoundMs at most) and pushes: kFull also when it stayed locked.
   static Outcome DeliverNow(SharePackageDataQueue& queue, const Encoded& record);
-  // Queues a delivery behind earlier ones to the same queue, bound to route (or, when null, to
-  // the queue live now).
-  void Add(const std::string& queueName, Route route, ShareBacklog::Ticket ticket, Encoded record);
+  // Queues a delivery behind earlier ones to the ticket's queue, bound to route (or, when null,
+  // to the queue live now).
+  void Add(Route route, ShareBacklog::Ticket ticket, Encoded record);
   // Tries every waiting delivery once, oldest first, keeping the order per queue.
   void Flush();
   bool HasPending() const { return pending_ != 0; }
@@ -75,8 +74,8 @@ class RecordSender {
     Clock::time_point pausedUntil{};
   };
   // Delivers what it can of one lane; the lane's records stay in order.
-  void FlushLane(const std::string& name, Lane& lane, Clock::time_point now);
-  void Settle(const std::string& name, Lane& lane, Outcome outcome);
+  void FlushLane(Lane& lane, Clock::time_point now);
+  void Settle(Lane& lane, Outcome outcome);
 
   Settled settled_;
   std::unordered_map<std::string, Lane> lanes_;

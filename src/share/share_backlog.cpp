@@ -10,7 +10,7 @@ ShareBacklog::Ticket ShareBacklog::Reserve(const std::string& queue, std::uint32
   auto& slot = accounts_[queue];
   if (!slot) {
     if (accounts_.size() > kKeptAccounts) DropIdleAccounts();
-    slot = std::make_shared<Account>();
+    slot = std::make_shared<Account>(queue);
   }
   std::shared_ptr<Account> account = slot;
   const std::uint32_t records = account->records.load();

@@ -18,6 +18,8 @@ class ShareBacklog {
  public:
   // The figures of one receiver queue.
   struct Account {
+    explicit Account(std::string name) : queue(std::move(name)) {}
+    const std::string queue;
     std::atomic<std::uint32_t> records{0};
     std::atomic<std::uint64_t> bytes{0};
     // When a post last asked to go straight to this receiver (see the manager).

@@ -280,7 +280,7 @@ HRESULT ShareSessionManager_::PostMessage(const ShareMessage& message) {
   if (broadcast) record.clear();
   {
     ScopedLock outbox(messageLock_);
-    messages_.push_back({message, queue, std::move(ticket), std::move(record)});
+    messages_.push_back({message, std::move(ticket), std::move(record)});
   }
   messageSignal_.Release(1);
   return S_OK;
@@ -307,7 +307,9 @@ HRESULT ShareSessionManager_::PostOperation(ShareSessionOperation* operation) {
   if (DeliverDirectly(queue, ticket, route, record)) return S_OK;
   {
     ScopedLock outbox(operationLock_);
-    operations_.push_back({queue, std::move(route), std::move(ticket), std::move(record)});
+    operations_.push_back({std::move(route), std::move(ticket), operationBytes_.size(),
+                           static_cast<std::uint32_t>(record.size())});
+    operationBytes_.insert(operationBytes_.end(), record.begin(), record.end());
   }
   operationSignal_.Release(1);
   return S_OK;
@@ -346,8 +348,12 @@ bool ShareSessionManager_::DeliverDirectly(const std::string& queue, ShareBacklo
   return true;
 }
 
-void ShareSessionManager_::Settle(const std::string& queue, ShareBacklog::Ticket& ticket,
-                                  RecordSender::Outcome outcome) {
+void ShareSessionManager_::Settle(ShareBacklog::Ticket& ticket, RecordSender::Outcome outcome) {
+  // A client learns here that its service went away.
+  if (outcome == RecordSender::Outcome::kGone && mode_ == kShareModeClient &&
+      ticket.account->queue == QueueNameOf({})) {
+    serviceLost_ = true;
+  }
   backlog_.Release(ticket);
   switch (outcome) {
     case RecordSender::Outcome::kDelivered:
@@ -359,8 +365,6 @@ void ShareSessionManager_::Settle(const std::string& queue, ShareBacklog::Ticket
     case RecordSender::Outcome::kGone:
     case RecordSender::Outcome::kUnstorable:
       counters_->droppedGone.fetch_add(1);
-      // A client learns here that its service went away.
-      if (mode_ == kShareModeClient && queue == QueueNameOf({})) serviceLost_ = true;
       break;
   }
 }

@@ -92,16 +92,17 @@ class ShareSessionManager_
   // Posted items, laid out as records when posted: what the caller changes afterwards does not
   // change what is sent.
   struct OutgoingMessage {
-    ShareMessage message;
-    std::string queue;  // empty for a broadcast, whose records are made per receiver
+    ShareMessage message;  // an empty target: a broadcast, made per receiver later
     ShareBacklog::Ticket ticket;
     RecordSender::Encoded record;
   };
+  // The records themselves lie in one buffer per outbox, so that nothing allocated by a
+  // posting thread is freed by the manager's (where the allocator would make them contend).
   struct OutgoingOperation {
-    std::string queue;
     RecordSender::Route route;  // a reply's: the process whose request it answers
     ShareBacklog::Ticket ticket;
-    RecordSender::Encoded record;
+    std::size_t offset;
+    std::uint32_t length;
   };
   // A record copied out of the receive queue, ready for its listeners.
   struct Arrival {
@@ -123,8 +124,7 @@ class ShareSessionManager_
   bool IssuedHere(std::int32_t id) const;
   // Reserves the receiver's room for a post, or says why not.
   HRESULT Admit(const std::string& queue, std::uint32_t bytes, ShareBacklog::Ticket* ticket);
-  void Settle(const std::string& queue, ShareBacklog::Ticket& ticket,
-              RecordSender::Outcome outcome);
+  void Settle(ShareBacklog::Ticket& ticket, RecordSender::Outcome outcome);
   // Delivers from the posting thread straight into the receiver's queue, saving the hand-off
   // to the manager's thread (or, on that thread, a turn of its loop); false when the record
   // must go the thread's way.
@@ -139,7 +139,6 @@ class ShareSessionManager_
   void TakeMessages();
   void TakeOperations();
   void QueueMessage(OutgoingMessage& outgoing);
-  void QueueOperation(OutgoingOperation& outgoing);
   // Names of the live clients for a broadcast.
   std::vector<std::string> BroadcastTargets();
   // What a batch left: nothing, more records, or records whose senders must first take their
@@ -180,7 +179,11 @@ class ShareSessionManager_
   std::deque<OutgoingMessage> messages_;
   VEXO::System::Thread::CriticalSection operationLock_;
   VEXO::System::Thread::Semaphore operationSignal_;
-  std::deque<OutgoingOperation> operations_;
+  std::vector<OutgoingOperation> operations_;
+  RecordSender::Encoded operationBytes_;
+  // The outbox as the manager's thread took it; swapped back empty, keeping the room.
+  std::vector<OutgoingOperation> takenOperations_;
+  RecordSender::Encoded takenOperationBytes_;
   std::int32_t mode_ = kShareModeInactive;
   std::atomic<bool> initialised_{false};
   VEXO::System::Thread::CriticalSection sessionsLock_;
@@ -197,8 +200,9 @@ class ShareSessionManager_
   PublishedStatistics* counters_ = &localCounters_;
   std::unique_ptr<os::SharedMemory> published_;
   // Used by the background thread only.
-  RecordSender sender_{[this](const std::string& queue, ShareBacklog::Ticket& ticket,
-                              RecordSender::Outcome outcome) { Settle(queue, ticket, outcome); }};
+  RecordSender sender_{[this](ShareBacklog::Ticket& ticket, RecordSender::Outcome outcome) {
+    Settle(ticket, outcome);
+  }};
   bool serviceLost_ = false;
   std::vector<std::uint8_t> receiveBytes_;
   std::chrono::steady_clock::time_point nextServiceWatch_{};

@@ -75,7 +75,7 @@ void ShareSessionManager_::TakeMessages() {
 
 void ShareSessionManager_::QueueMessage(OutgoingMessage& outgoing) {
   if (!outgoing.message.target.empty()) {
-    sender_.Add(outgoing.queue, nullptr, std::move(outgoing.ticket), std::move(outgoing.record));
+    sender_.Add(nullptr, std::move(outgoing.ticket), std::move(outgoing.record));
     return;
   }
   // The broadcast's own reservation ends here; each copy reserves room at its receiver.
@@ -93,7 +93,7 @@ void ShareSessionManager_::QueueMessage(OutgoingMessage& outgoing) {
       counters_->droppedBacklog.fetch_add(1);
       continue;
     }
-    sender_.Add(queue, nullptr, std::move(ticket), std::move(record));
+    sender_.Add(nullptr, std::move(ticket), std::move(record));
   }
 }
 
@@ -115,19 +115,20 @@ std::vector<std::string> ShareSessionManager_::BroadcastTargets() {
 }
 
 void ShareSessionManager_::TakeOperations() {
-  std::deque<OutgoingOperation> taken;
   {
     operationSignal_.Handle()->Reset(0, VEXO::System::Thread::Semaphore::kDefaultMaximum);
     ScopedLock outbox(operationLock_);
-    taken.swap(operations_);
+    takenOperations_.swap(operations_);
+    takenOperationBytes_.swap(operationBytes_);
   }
-  for (auto& outgoing : taken) QueueOperation(outgoing);
-}
-
-void ShareSessionManager_::QueueOperation(OutgoingOperation& outgoing) {
-  // A reply goes to the very process whose request it answers.
-  sender_.Add(outgoing.queue, std::move(outgoing.route), std::move(outgoing.ticket),
-              std::move(outgoing.record));
+  for (OutgoingOperation& outgoing : takenOperations_) {
+    // A reply goes to the very process whose request it answers.
+    const std::uint8_t* bytes = takenOperationBytes_.data() + outgoing.offset;
+    sender_.Add(std::move(outgoing.route), std::move(outgoing.ticket),
+                RecordSender::Encoded(bytes, bytes + outgoing.length));
+  }
+  takenOperations_.clear();
+  takenOperationBytes_.clear();
 }
 
 ShareSessionManager_::Received ShareSessionManager_::ReceiveBatch() {
