@@ -50,8 +50,9 @@ class RecordSender {
   void NextRound() { queues_.NextRound(); }
   // Pushes into a queue the caller has locked.
   static Outcome PushEncoded(SharePackageDataQueue& queue, const Encoded& record);
-  // Locks the queue (for kLockBoundMs at most) and pushes: kFull also when it stayed locked.
-  static Outcome DeliverNow(SharePackageDataQueue& queue, const Encoded& record);
+  // Locks the queue (waiting lockBoundMs at most) and pushes: kFull also when it stayed locked.
+  static Outcome DeliverNow(SharePackageDataQueue& queue, const Encoded& record,
+                            std::uint32_t lockBoundMs);
   // Queues a delivery behind earlier ones to the ticket's queue, bound to route (or, when null,
   // to the queue live now).
   void Add(Route route, ShareBacklog::Ticket ticket, Encoded record);

@@ -22,8 +22,6 @@ class ShareBacklog {
     const std::string queue;
     std::atomic<std::uint32_t> records{0};
     std::atomic<std::uint64_t> bytes{0};
-    // When a post last asked to go straight to this receiver (see the manager).
-    std::atomic<std::int64_t> lastDirectNs{0};
   };
   // The room one record holds until it is released; empty when nothing is held.
   struct Ticket {

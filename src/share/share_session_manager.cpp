@@ -318,31 +318,19 @@ HRESULT ShareSessionManager_::PostOperation(ShareSessionOperation* operation) {
 bool ShareSessionManager_::DeliverDirectly(const std::string& queue, ShareBacklog::Ticket& ticket,
                                            RecordSender::Route route,
                                            const RecordSender::Encoded& record) {
-  // From the manager's own thread (a listener answering) it saves a turn of the loop. From
-  // another thread only while the manager's thread sleeps: then the thread's way costs a
-  // wake-up, while a busy thread takes the record with the next batch for nothing.
-  if (std::this_thread::get_id() != threadId_.load(std::memory_order_relaxed) &&
-      !operationSignal_.Handle()->HasSleepers()) {
-    return false;
-  }
-  // Posts to one receiver that follow each other closely are a stream: batched by the thread
-  // they cost one wake-up of the receiver between them, where each delivered from here costs
-  // one.
-  ShareBacklog::Account& account = *ticket.account;
-  const std::int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                               std::chrono::steady_clock::now().time_since_epoch())
-                               .count();
-  if (now - account.lastDirectNs.exchange(now, std::memory_order_relaxed) < kStreamGapNs) {
-    return false;
-  }
-  // Only with nothing of this process waiting for the receiver before it, so that the order
-  // per receiver holds.
-  if (account.records.load() != 1) return false;
+  // Straight into the receiver's queue saves the hand-off to the manager's thread (or, on that
+  // thread, a turn of its loop), but only with nothing of this process waiting for the
+  // receiver before it, so that the order per receiver holds.
+  if (ticket.account->records.load() != 1) return false;
   ScopedLock direct(directLock_);
-  if (account.records.load() != 1) return false;
+  if (ticket.account->records.load() != 1) return false;
   if (!route) route = directQueues_.Resolve(queue);
   if (!route || !route->IsAlive()) return false;  // the thread drops it and counts it
-  if (RecordSender::DeliverNow(*route, record) != RecordSender::Outcome::kDelivered) return false;
+  // A poster never waits for another process: a held mutex or a full queue is the thread's
+  // to wait for.
+  if (RecordSender::DeliverNow(*route, record, 0) != RecordSender::Outcome::kDelivered) {
+    return false;
+  }
   backlog_.Release(ticket);
   counters_->delivered.fetch_add(1);
   return true;
