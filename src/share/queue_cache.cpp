@@ -7,7 +7,7 @@ QueueCache::Route QueueCache::Resolve(const std::string& name) {
   auto it = queues_.find(name);
   if (it != queues_.end()) {
     if (it->second.checkedInRound == round_) return it->second.queue;
-    if (it->second.queue->IsAlive()) {
+    if (it->second.queue->IsAliveRecently()) {
       it->second.checkedInRound = round_;
       return it->second.queue;
     }

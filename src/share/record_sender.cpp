@@ -49,7 +49,7 @@ void RecordSender::FlushLane(Lane& lane, Clock::time_point now) {
     // The queue a record was addressed to must still be held by its owner: a later process of
     // the same name makes a queue of its own. Asked once per queue and flush.
     if (alive != front.route.get()) {
-      if (!front.route->IsAlive()) {
+      if (!front.route->IsAliveRecently()) {
         Settle(lane, Outcome::kGone);
         continue;
       }

@@ -128,6 +128,19 @@ bool SharePackageDataQueue::Establish(const std::string& name, bool create, bool
   return true;
 }
 
+bool SharePackageDataQueue::IsAliveRecently() const {
+  using std::chrono::nanoseconds;
+  const std::int64_t now =
+      std::chrono::duration_cast<nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+          .count();
+  if (now - aliveAtNs_.load(std::memory_order_relaxed) < nanoseconds(kAliveTrust).count()) {
+    return open_;
+  }
+  if (!IsAlive()) return false;
+  aliveAtNs_.store(now, std::memory_order_relaxed);
+  return true;
+}
+
 bool SharePackageDataQueue::Create(const std::string& name) { return Establish(name, true, true); }
 
 bool SharePackageDataQueue::Open(const std::string& name, bool holdName) {

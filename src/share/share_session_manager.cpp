@@ -325,7 +325,7 @@ bool ShareSessionManager_::DeliverDirectly(const std::string& queue, ShareBacklo
   ScopedLock direct(directLock_);
   if (ticket.account->records.load() != 1) return false;
   if (!route) route = directQueues_.Resolve(queue);
-  if (!route || !route->IsAlive()) return false;  // the thread drops it and counts it
+  if (!route || !route->IsAliveRecently()) return false;  // the thread drops it and counts it
   // A poster never waits for another process: a held mutex or a full queue is the thread's
   // to wait for.
   if (RecordSender::DeliverNow(*route, record, 0) != RecordSender::Outcome::kDelivered) {
