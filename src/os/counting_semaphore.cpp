@@ -2,7 +2,13 @@
 // semaphores at once, waking only one could pick a thread that then takes another semaphore.
 #include "os/counting_semaphore.h"
 
+#include <fcntl.h>
+#include <sched.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdio>
+#include <ctime>
 #include <thread>
 #include <vector>
 
@@ -67,36 +73,96 @@ int TryAcquireAny(std::span<CountingSemaphore* const> semaphores) {
   return -1;
 }
 
-// Spins briefly before sleeping, but only while fewer threads spin than there are other
-// processors: spinners beyond that take the processor from the thread they wait for.
-int SpinForAny(std::span<CountingSemaphore* const> semaphores, int rounds) {
+std::int64_t NowNs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+// The longest spin, the budget a thread starts with, and when a spinner starts to give its
+// processor to others between tries.
+constexpr std::int64_t kMaxSpinNs = 50000;
+constexpr std::int64_t kFirstSpinNs = 4000;
+constexpr std::int64_t kPoliteAfterNs = 2000;
+
+// Plain data, so that a thread that outlives an unloaded library has nothing to destroy.
+thread_local std::int64_t spinBudgetNs = kFirstSpinNs;
+
+int Processors() {
+  static const int processors = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+  return processors;
+}
+
+// Whether the machine's runnable threads (this one among them) leave a processor for a
+// spinner, as /proc/loadavg tells; looked at no more than every 10 ms.
+bool ProcessorToSpare() {
+  static std::atomic<std::int64_t> checkedAt{0};
+  static std::atomic<bool> spare{true};
+  const std::int64_t now = NowNs();
+  std::int64_t last = checkedAt.load(std::memory_order_relaxed);
+  if (now - last < 10000000 ||
+      !checkedAt.compare_exchange_strong(last, now, std::memory_order_relaxed)) {
+    return spare.load(std::memory_order_relaxed);
+  }
+  char text[128] = {};
+  const int fd = open("/proc/loadavg", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return spare.load(std::memory_order_relaxed);
+  const ssize_t length = read(fd, text, sizeof text - 1);
+  close(fd);
+  // "0.10 0.20 0.30 RUNNING/TOTAL LASTPID"
+  int running = 0;
+  if (length > 0 && std::sscanf(text, "%*s %*s %*s %d/", &running) == 1) {
+    spare.store(running <= Processors(), std::memory_order_relaxed);
+  }
+  return spare.load(std::memory_order_relaxed);
+}
+
+// Spins for up to budgetNs: pauses at first, then yields between tries so that a thread that
+// shares this processor (perhaps the one being waited for) gets to run. Only while fewer
+// threads of this process spin than there are other processors.
+int SpinForAny(std::span<CountingSemaphore* const> semaphores, std::int64_t start,
+               std::int64_t budgetNs) {
   static std::atomic<int> spinners{0};
-  static const int maxSpinners =
-      std::max(1, static_cast<int>(std::thread::hardware_concurrency()) - 1);
-  if (spinners.fetch_add(1) >= maxSpinners) rounds = 0;
+  if (spinners.fetch_add(1) >= Processors() - 1) budgetNs = 0;
   int index = -1;
-  for (int spin = 0; spin < rounds && index < 0; ++spin) {
-    index = TryAcquireAny(semaphores);
+  for (unsigned round = 1; budgetNs > 0 && index < 0; ++round) {
     __builtin_ia32_pause();
+    index = TryAcquireAny(semaphores);
+    if (index >= 0 || round % 16 != 0) continue;
+    const std::int64_t spent = NowNs() - start;
+    if (spent >= budgetNs) break;
+    if (spent >= kPoliteAfterNs) sched_yield();
   }
   spinners.fetch_sub(1);
   return index;
+}
+
+// A wait that a spin of the longest length would have caught makes the next spin longer;
+// one that lasted longer halves it, down to none.
+void LearnFromWait(std::int64_t waitedNs) {
+  if (waitedNs < kMaxSpinNs) {
+    spinBudgetNs = std::min(kMaxSpinNs, std::max(kFirstSpinNs, spinBudgetNs * 2));
+  } else {
+    spinBudgetNs = spinBudgetNs < kFirstSpinNs / 2 ? 0 : spinBudgetNs / 2;
+  }
 }
 
 }  // namespace
 
 int WaitAny(std::span<CountingSemaphore* const> semaphores, std::uint32_t milliseconds) {
   if (int index = TryAcquireAny(semaphores); index >= 0 || milliseconds == 0) return index;
-  // A hand-off between two running threads usually completes within a few hundred cycles;
-  // spinning that long first saves a sleep and a wake-up.
-  int rounds = 0;
-  for (auto* s : semaphores) rounds = std::max(rounds, s->spinLimit_);
-  if (int index = SpinForAny(semaphores, rounds); index >= 0) return index;
+  const std::int64_t start = NowNs();
+  if (spinBudgetNs > 0 && ProcessorToSpare()) {
+    if (int index = SpinForAny(semaphores, start, spinBudgetNs); index >= 0) return index;
+  }
   const Deadline deadline = Deadline::After(milliseconds);
   std::vector<FutexWaiter> waiters(semaphores.size());
   for (;;) {
-    if (int index = TryAcquireAny(semaphores); index >= 0) return index;
-    if (deadline.Passed()) return -1;
+    if (int index = TryAcquireAny(semaphores); index >= 0) {
+      LearnFromWait(NowNs() - start);
+      return index;
+    }
+    if (deadline.Passed()) break;
     for (auto* s : semaphores) s->state_->waiters.fetch_add(1);
     for (std::size_t i = 0; i < semaphores.size(); ++i) {
       // Sleep only while every count is still 0; a release in between changes the word and the
@@ -105,8 +171,11 @@ int WaitAny(std::span<CountingSemaphore* const> semaphores, std::uint32_t millis
     }
     FutexResult result = FutexWaitAny(waiters, deadline);
     for (auto* s : semaphores) s->state_->waiters.fetch_sub(1);
-    if (result == FutexResult::kTimedOut) return TryAcquireAny(semaphores);
+    if (result == FutexResult::kTimedOut) break;
   }
+  const int index = TryAcquireAny(semaphores);
+  LearnFromWait(NowNs() - start);
+  return index;
 }
 
 }  // namespace Vantor::KQCP::os

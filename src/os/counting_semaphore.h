@@ -44,15 +44,11 @@ class CountingSemaphore {
   // Sets count and maximum outright: the owner of a shared semaphore uses it to undo what
   // another process scribbled there.
   void Reset(std::uint32_t count, std::uint32_t maximum);
-  // Waiters spin this many rounds before they sleep (default 200). Semaphores that many
-  // threads wait on at once do better without: spinners take the CPU from the releaser.
-  void SetSpinLimit(int rounds) { spinLimit_ = rounds; }
 
  private:
   friend int WaitAny(std::span<CountingSemaphore* const>, std::uint32_t);
 
   SemaphoreState own_{};
-  int spinLimit_ = 200;
   SemaphoreState* state_;
   bool shared_;
   std::shared_ptr<void> keepAlive_;
@@ -60,6 +56,9 @@ class CountingSemaphore {
 
 // Waits until one of the semaphores can be acquired and acquires it. Returns its index, or -1
 // when the time ran out. Earlier semaphores are served first when several are signalled.
+// A waiter spins for a while before it sleeps, but only while spinning pays: each thread keeps
+// a spin budget that grows while its waits end soon after they begin and shrinks while they
+// last long, and nobody spins while the machine's runnable threads fill its processors.
 int WaitAny(std::span<CountingSemaphore* const> semaphores, std::uint32_t milliseconds);
 
 }  // namespace Vantor::KQCP::os
