@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 #include <random>
+#include <string_view>
 
 #include "os/named_object.h"
 #include "os/process.h"
@@ -370,8 +371,13 @@ std::int32_t ShareSessionManager_::NextOperationId() {
 }
 
 std::string ShareSessionManager_::QueueNameOf(const std::string& target) const {
-  return target.empty() ? platformName_ + "_RECV_DATA_QUEUE"
-                        : platformName_ + "_" + target + "_RECV_DATA_QUEUE";
+  constexpr std::string_view kSuffix = "_RECV_DATA_QUEUE";
+  std::string name;
+  name.reserve(platformName_.size() + target.size() + 1 + kSuffix.size());
+  name += platformName_;
+  if (!target.empty()) name.append("_").append(target);
+  name += kSuffix;
+  return name;
 }
 
 }  // namespace Vantor::KQCP

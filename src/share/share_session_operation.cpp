@@ -120,6 +120,16 @@ bool ShareSessionOperation::LoadPayload(const std::uint8_t* payload, std::int32_
   return true;
 }
 
+bool ShareSessionOperation::LoadRecord(const PackageRecord& record, std::size_t nameAt) {
+  if (!LoadPayload(record.payload, record.payloadLength)) return false;
+  ScopedLock guard(lock_);
+  target_ = record.target.c_str();
+  session_ = record.session.c_str();
+  sender_ = record.sender.c_str();
+  name_ = record.label.c_str() + nameAt;
+  return true;
+}
+
 std::string ShareSessionOperation::Name() const {
   ScopedLock guard(lock_);
   return name_;

@@ -12,6 +12,7 @@
 #include "base/critical_section.h"
 #include "com/object.h"
 #include "kqcp/share.h"
+#include "share/package_record.h"
 
 namespace Vantor::KQCP {
 
@@ -40,6 +41,10 @@ class ShareSessionOperation : public com::RefCounted<com::ComponentObject, IShar
   // Fills the operation from a received record's payload (kind, id, data); a payload of 8
   // bytes or fewer gives an empty buffer.
   bool LoadPayload(const std::uint8_t* payload, std::int32_t length);
+  // Fills a new operation from a received record at once: routing strings (each up to a zero
+  // byte, as the setters take them), the name that follows the label's first nameAt bytes, and
+  // the payload.
+  bool LoadRecord(const PackageRecord& record, std::size_t nameAt);
 
   // Lays out, as it stands now, the queue record this operation makes when a process of that
   // own name sends it. False (and nothing laid out) when the record would pass limit bytes or

@@ -4,6 +4,7 @@
 // records have been copied out of the queue and the queue's mutex released.
 #include <chrono>
 #include <cstring>
+#include <string_view>
 
 #include "os/com_runtime.h"
 #include "os/process.h"
@@ -185,7 +186,7 @@ ShareSessionManager_::Received ShareSessionManager_::ReceiveBatch() {
 bool ShareSessionManager_::Accept(const PackageRecord& record, Arrival* arrival) {
   const auto dot = record.label.find('.');
   if (dot == std::string::npos || dot == 0) return false;
-  const std::string kind = record.label.substr(0, dot);
+  const std::string_view kind(record.label.data(), dot);
   arrival->session = record.session;
   if (kind == "Message") {
     if (mode_ != kShareModeClient) return false;  // the service never receives messages
@@ -198,11 +199,7 @@ bool ShareSessionManager_::Accept(const PackageRecord& record, Arrival* arrival)
   auto operation =
       com::ComPtr<ShareSessionOperation>::Adopt(com::MakeObject<ShareSessionOperation>());
   if (!operation) return false;
-  operation->SetTarget(record.target.c_str());
-  operation->SetSession(record.session.c_str());
-  operation->SetSender(record.sender.c_str());
-  operation->SetName(record.label.c_str() + dot + 1);
-  if (!operation->LoadPayload(record.payload, record.payloadLength)) return false;
+  if (!operation->LoadRecord(record, dot + 1)) return false;
   std::int32_t kind32 = 0, id = 0;
   operation->GetKind(&kind32);
   operation->GetId(&id);
