@@ -14,7 +14,7 @@ QueueCache::Route QueueCache::Resolve(const std::string& name) {
     queues_.erase(it);  // its owner is gone, or made the name afresh
   }
   auto queue = std::make_shared<SharePackageDataQueue>();
-  if (!queue->Open(name, false)) return nullptr;
+  if (!queue->Open(name, false, openLockMs_)) return nullptr;
   // Whoever still holds an evicted queue (a waiting record, a request) keeps it mapped.
   if (queues_.size() >= kMaxCachedQueues) queues_.erase(queues_.begin());
   return queues_.emplace(name, Cached{std::move(queue), round_}).first->second.queue;

@@ -15,6 +15,8 @@ class QueueCache {
  public:
   static constexpr std::size_t kMaxCachedQueues = 64;
   using Route = std::shared_ptr<SharePackageDataQueue>;
+  // Opening a queue waits at most openLockMs for its mutex.
+  explicit QueueCache(std::uint32_t openLockMs) : openLockMs_(openLockMs) {}
 
   // The live queue of that name; null when nobody holds the name. A queue found alive since
   // the last NextRound is not asked again (one system call saved per record of a batch).
@@ -26,6 +28,7 @@ class QueueCache {
     Route queue;
     unsigned checkedInRound;
   };
+  const std::uint32_t openLockMs_;
   std::unordered_map<std::string, Cached> queues_;
   unsigned round_ = 1;
 };

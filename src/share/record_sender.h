@@ -81,7 +81,7 @@ class RecordSender {
   Settled settled_;
   std::unordered_map<std::string, Lane> lanes_;
   std::size_t pending_ = 0;
-  QueueCache queues_;
+  QueueCache queues_{kLockBoundMs};
 };
 
 }  // namespace Vantor::KQCP

@@ -94,7 +94,8 @@ void SharePackageDataQueue::CloseHandles() {
   open_ = false;
 }
 
-bool SharePackageDataQueue::Establish(const std::string& name, bool create, bool holdName) {
+bool SharePackageDataQueue::Establish(const std::string& name, bool create, bool holdName,
+                                      std::uint32_t lockBoundMs) {
   if (open_) return false;
   open_ = true;
   name_ = name;
@@ -104,7 +105,16 @@ bool SharePackageDataQueue::Establish(const std::string& name, bool create, bool
     CloseHandles();
     return false;
   }
-  mutex_.Lock();
+  // Waits for the creator to finish making the queue; an opener waits only so long, as a
+  // mutex that some process keeps held must not stall it (the objects are then taken as they
+  // are).
+  os::LockResult locked = os::LockResult::kAcquired;
+  if (create || lockBoundMs == kNoBound) {
+    locked = mutex_.handle->Lock();
+  } else {
+    locked = mutex_.LockFor(lockBoundMs);
+  }
+  const bool held = locked == os::LockResult::kAcquired || locked == os::LockResult::kAbandoned;
   bool ok =
       create ? CreateNamedSemaphore(semaphore_, name + kSemaphoreSuffix, 0, kMaxPending) ==
                    kKernelObjectOk
@@ -118,7 +128,9 @@ bool SharePackageDataQueue::Establish(const std::string& name, bool create, bool
     for (int word = 0; word < 4; ++word) StoreWord(word, 0);
     StoreWord(3, AreaSize() - 1);
   }
-  mutex_.Unlock();
+  // A writer that died holding the mutex may have left the count behind.
+  if (ok && locked == os::LockResult::kAbandoned) Recount();
+  if (held) mutex_.Unlock();
   if (!ok) {
     // Leave nothing half-made behind: the names go with our handles.
     CloseHandles();
@@ -141,10 +153,13 @@ bool SharePackageDataQueue::IsAliveRecently() const {
   return true;
 }
 
-bool SharePackageDataQueue::Create(const std::string& name) { return Establish(name, true, true); }
+bool SharePackageDataQueue::Create(const std::string& name) {
+  return Establish(name, true, true, kNoBound);
+}
 
-bool SharePackageDataQueue::Open(const std::string& name, bool holdName) {
-  return Establish(name, false, holdName);
+bool SharePackageDataQueue::Open(const std::string& name, bool holdName,
+                                 std::uint32_t lockBoundMs) {
+  return Establish(name, false, holdName, lockBoundMs);
 }
 
 bool SharePackageDataQueue::IsDamaged() const {

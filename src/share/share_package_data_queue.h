@@ -37,7 +37,9 @@ class SharePackageDataQueue {
   // Opens the three objects of a queue another process created. A sender that keeps a queue
   // open between deliveries passes holdName false, so that it never keeps the owner's names
   // alive, and checks IsAlive before each delivery.
-  bool Open(const std::string& name, bool holdName = true);
+  // The creator may still be making the queue: Open waits for it up to lockBoundMs.
+  static constexpr std::uint32_t kNoBound = 0xFFFFFFFFu;
+  bool Open(const std::string& name, bool holdName = true, std::uint32_t lockBoundMs = kNoBound);
   // True while the queue's owner (or another holder) still holds this very queue.
   bool IsAlive() const { return open_ && map_.IsAlive(); }
   // As IsAlive, but a check that found the queue alive less than kAliveTrust ago stands: an
@@ -106,7 +108,7 @@ class SharePackageDataQueue {
   struct Offsets {
     std::uint32_t count, read, write, end;
   };
-  bool Establish(const std::string& name, bool create, bool holdName);
+  bool Establish(const std::string& name, bool create, bool holdName, std::uint32_t lockBoundMs);
   // Writes a record of length bytes through write(at), which lays it out at a place in the
   // area, and commits it.
   template <class Write>

@@ -191,7 +191,7 @@ class ShareSessionManager_
   std::map<std::string, com::ComPtr<ClientShareSession>> proxySessions_;
   // Receiver queues for deliveries from callers' threads, one delivery at a time.
   VEXO::System::Thread::CriticalSection directLock_;
-  QueueCache directQueues_;
+  QueueCache directQueues_{0};
   ShareBacklog backlog_{kShareBacklogRecords, kShareBacklogBytes, kShareBacklogRecords / 2};
   // The counters live in the published mapping once Start made it, here before.
   PublishedStatistics localCounters_;

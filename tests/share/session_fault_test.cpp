@@ -13,6 +13,7 @@
 #include "os/named_object.h"
 #include "os/shared_memory.h"
 #include "session_fixture.h"
+#include "share/kernel_objects.h"
 #include "share/platform_proxy_map.h"
 #include "share/published_statistics.h"
 #include "share/share_map_memory.h"
@@ -230,6 +231,25 @@ TEST(SessionFaults, ARecordTooLargeForTheQueueHoldsUpNothing) {
   const std::int64_t afterHuge = ReplyMs(client, "request small 4");
   EXPECT_GE(afterHuge, 0);
   EXPECT_LE(afterHuge, 250 * kTimeScale);
+}
+
+TEST(SessionFaults, AnOperationChangedAfterItWasPostedGoesOutAsPosted) {
+  const std::string platform = kqcp_test::PlatformName();
+  SessionPeer service("EchoService", platform);
+  ASSERT_EQ(service.Line(), "ready");
+  SessionPeer client("Client", platform, "client");
+  ASSERT_EQ(client.Line(), "ready");
+  // With the service's queue held, both posts wait in the client for its thread.
+  NamedMutex queueMutex;
+  ASSERT_EQ(OpenNamedMutex(queueMutex, platform + "_RECV_DATA_QUEUE_DQ_MUTEX", false),
+            kKernelObjectOk);
+  queueMutex.Lock();
+  client.Command("repost first second");
+  const std::string reposted = client.LineStartingWith("repost");
+  queueMutex.Unlock();
+  ASSERT_EQ(reposted, "reposted");
+  EXPECT_EQ(service.LineStartingWith("request "), "request client first");
+  EXPECT_EQ(service.LineStartingWith("request "), "request client second");
 }
 
 KQCP_CHILD(JoinAndLeave) {

@@ -11,6 +11,8 @@
 //   soak SECONDS               request/reply for that long, going on past replies that do not
 //                              come within 2 s: "soaked SENT ANSWERED REFUSED UNANSWERED
 //                              LONGEST_PAUSE_US"
+//   repost NAME1 NAME2         posts a request named NAME1, renames it NAME2 and posts it
+//                              again: "reposted"
 //   exit                       leaves normally
 // "EchoService" (platform, report fd, command fd) answers every request with "answer" carrying
 // the same bytes and reports it as "request SENDER NAME"; commands:
@@ -255,6 +257,14 @@ KQCP_CHILD(Client) {
         }
       }
       Signal::Send(args[2], "burst-posted");
+    } else if (verb == "repost") {
+      std::string first, second;
+      command >> first >> second;
+      auto operation = NewRequest(proxy.Get(), first, 4);
+      const HRESULT once = proxy->PostOperation(operation.Get());
+      operation->SetName(second.c_str());
+      const HRESULT twice = proxy->PostOperation(operation.Get());
+      Signal::Send(args[2], once == S_OK && twice == S_OK ? "reposted" : "repost-failed");
     } else if (verb == "readdata") {
       if (proxy->LockData() != S_OK) {
         Signal::Send(args[2], "data locked-failed");
