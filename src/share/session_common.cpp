@@ -25,11 +25,7 @@ IShareSessionOperation* NewOperation(std::int32_t kind, std::int32_t id, const s
                                      const std::string& target, const std::string& sender) {
   auto* operation = com::MakeObject<ShareSessionOperation>();
   if (!operation) return nullptr;
-  operation->SetKind(kind);
-  operation->SetId(id);
-  operation->SetSession(session.c_str());
-  operation->SetTarget(target.c_str());
-  operation->SetSender(sender.c_str());
+  operation->Address(kind, id, session, target, sender);
   return operation;
 }
 

@@ -293,18 +293,19 @@ HRESULT ShareSessionManager_::PostOperation(ShareSessionOperation* operation) {
     return E_FAIL;
   }
   // Laid out now: the caller may change or reuse the operation as soon as this returns.
-  RecordSender::Encoded record;
-  if (!operation->Encode(ownName_, kLargestRecord, &record)) {
+  ShareSessionOperation::Posting posting;
+  if (!operation->Encode(ownName_, kLargestRecord, &posting)) {
     counters_->refusedOther.fetch_add(1);
     return KQCP_E_SHARE_TOO_LARGE;
   }
-  const std::string queue = QueueNameOf(operation->Target());
+  const RecordSender::Encoded& record = posting.record;
+  RecordSender::Route& route = posting.route;
+  const std::string queue = QueueNameOf(posting.target);
   ShareBacklog::Ticket ticket;
   if (const HRESULT admitted = Admit(queue, static_cast<std::uint32_t>(record.size()), &ticket);
       admitted != S_OK) {
     return admitted;
   }
-  RecordSender::Route route = operation->Route();
   if (DeliverDirectly(queue, ticket, route, record)) return S_OK;
   {
     ScopedLock outbox(operationLock_);

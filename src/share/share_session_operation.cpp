@@ -150,9 +150,22 @@ std::string ShareSessionOperation::Sender() const {
   return sender_;
 }
 
-bool ShareSessionOperation::Encode(const std::string& senderName, std::uint32_t limit,
-                                   std::vector<std::uint8_t>* out) {
+void ShareSessionOperation::Address(std::int32_t kind, std::int32_t id, const std::string& session,
+                                    const std::string& target, const std::string& sender) {
   ScopedLock guard(lock_);
+  kind_ = kind;
+  id_ = id;
+  // As the setters take them: up to a zero byte.
+  session_ = session.c_str();
+  target_ = target.c_str();
+  sender_ = sender.c_str();
+}
+
+bool ShareSessionOperation::Encode(const std::string& senderName, std::uint32_t limit,
+                                   Posting* posting) {
+  ScopedLock guard(lock_);
+  posting->target = target_;
+  posting->route = route_;
   std::uint8_t* block = allocation_ ? allocation_.get() : emptyHeader_;
   std::memcpy(block, &kind_, 4);
   std::memcpy(block + 4, &id_, 4);
@@ -164,7 +177,7 @@ bool ShareSessionOperation::Encode(const std::string& senderName, std::uint32_t 
   record.payload = block;
   record.payloadLength = dataSize_ + static_cast<std::int32_t>(kHeaderBytes);
   const std::uint32_t length = record.StoredLength();
-  return length != 0 && length <= limit && SharePackageDataQueue::Encode(record, out);
+  return length != 0 && length <= limit && SharePackageDataQueue::Encode(record, &posting->record);
 }
 
 void ShareSessionOperation::SetRoute(std::shared_ptr<SharePackageDataQueue> route) {

@@ -46,10 +46,19 @@ class ShareSessionOperation : public com::RefCounted<com::ComponentObject, IShar
   // the payload.
   bool LoadRecord(const PackageRecord& record, std::size_t nameAt);
 
-  // Lays out, as it stands now, the queue record this operation makes when a process of that
-  // own name sends it. False (and nothing laid out) when the record would pass limit bytes or
-  // has a string too long for a record.
-  bool Encode(const std::string& senderName, std::uint32_t limit, std::vector<std::uint8_t>* out);
+  // Sets kind, id and routing strings of a new operation at once.
+  void Address(std::int32_t kind, std::int32_t id, const std::string& session,
+               const std::string& target, const std::string& sender);
+  // What posting takes from the operation, as it stands now: the queue record it makes when a
+  // process of that own name sends it, its target and route.
+  struct Posting {
+    std::vector<std::uint8_t> record;
+    std::string target;
+    std::shared_ptr<SharePackageDataQueue> route;
+  };
+  // False (and nothing laid out) when the record would pass limit bytes or has a string too
+  // long for a record.
+  bool Encode(const std::string& senderName, std::uint32_t limit, Posting* posting);
 
   // Strings for routing, read under the lock.
   std::string Name() const;
