@@ -5,8 +5,20 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace Vantor::KQCP {
+
+// A record's parts as views, for laying one out without copying its strings first. The label
+// may come in two pieces ("Operation." and the name), stored as one string.
+struct RecordParts {
+  std::string_view target, sender, session, label, labelTail;
+  std::int32_t payloadLength = 0;
+  const std::uint8_t* payload = nullptr;
+
+  // As PackageRecord::StoredLength.
+  std::uint32_t StoredLength() const;
+};
 
 struct PackageRecord {
   static constexpr std::uint16_t kType = 10;
@@ -24,7 +36,8 @@ struct PackageRecord {
 
   // Bytes the record takes in the queue; 0 when it cannot be stored (a string longer than
   // kMaxStringLength, a negative payload length, or a total past 32 bits).
-  std::uint32_t StoredLength() const;
+  std::uint32_t StoredLength() const { return Parts().StoredLength(); }
+  RecordParts Parts() const { return {target, sender, session, label, {}, payloadLength, payload}; }
 };
 
 }  // namespace Vantor::KQCP

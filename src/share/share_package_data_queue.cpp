@@ -24,15 +24,23 @@ std::uint32_t Load32(const std::uint8_t* at) {
 void Store32(std::uint8_t* at, std::uint32_t value) { std::memcpy(at, &value, sizeof value); }
 
 // Serialises a record at out (which has room for its StoredLength bytes).
-void WriteRecord(std::uint8_t* out, const PackageRecord& record) {
-  std::memcpy(out, &record.type, 2);
+void WriteRecord(std::uint8_t* out, const RecordParts& record) {
+  const std::uint16_t type = PackageRecord::kType;
+  std::memcpy(out, &type, 2);
   out += 2;
-  for (const std::string* text : {&record.target, &record.sender, &record.session, &record.label}) {
-    Store32(out, static_cast<std::uint32_t>(text->size()));
+  auto put = [&out](std::string_view text) {
+    std::memcpy(out, text.data(), text.size());
+    out += text.size();
+  };
+  for (std::string_view text : {record.target, record.sender, record.session}) {
+    Store32(out, static_cast<std::uint32_t>(text.size()));
     out += 4;
-    text->copy(reinterpret_cast<char*>(out), text->size());
-    out += text->size();
+    put(text);
   }
+  Store32(out, static_cast<std::uint32_t>(record.label.size() + record.labelTail.size()));
+  out += 4;
+  put(record.label);
+  put(record.labelTail);
   Store32(out, static_cast<std::uint32_t>(record.payloadLength));
   out += 4;
   if (record.payloadLength > 0) std::memcpy(out, record.payload, record.payloadLength);
@@ -74,11 +82,12 @@ std::uint32_t ReadRecord(const std::uint8_t* in, std::uint32_t bound, PackageRec
 
 }  // namespace
 
-std::uint32_t PackageRecord::StoredLength() const {
-  std::uint64_t total = kFixedBytes;
-  for (const std::string* text : {&target, &sender, &session, &label}) {
-    if (text->size() > kMaxStringLength) return 0;
-    total += text->size();
+std::uint32_t RecordParts::StoredLength() const {
+  std::uint64_t total = PackageRecord::kFixedBytes;
+  for (std::size_t length :
+       {target.size(), sender.size(), session.size(), label.size() + labelTail.size()}) {
+    if (length > PackageRecord::kMaxStringLength) return 0;
+    total += length;
   }
   if (payloadLength < 0 || (payloadLength > 0 && !payload)) return 0;
   total += static_cast<std::uint32_t>(payloadLength);
@@ -279,14 +288,15 @@ std::uint32_t SharePackageDataQueue::GetCount() const {
 }
 
 std::uint32_t SharePackageDataQueue::Push(const PackageRecord& record) {
-  return Store(record.StoredLength(), [&](std::uint8_t* out) { WriteRecord(out, record); });
+  const RecordParts parts = record.Parts();
+  return Store(parts.StoredLength(), [&](std::uint8_t* out) { WriteRecord(out, parts); });
 }
 
 std::uint32_t SharePackageDataQueue::PushEncoded(const std::uint8_t* bytes, std::uint32_t length) {
   return Store(length, [&](std::uint8_t* out) { std::memcpy(out, bytes, length); });
 }
 
-bool SharePackageDataQueue::Encode(const PackageRecord& record, std::vector<std::uint8_t>* out) {
+bool SharePackageDataQueue::Encode(const RecordParts& record, std::vector<std::uint8_t>* out) {
   const std::uint32_t length = record.StoredLength();
   if (length == 0) return false;
   out->resize(length);

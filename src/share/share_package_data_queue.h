@@ -82,7 +82,7 @@ class SharePackageDataQueue {
   // As Push, for a record that Encode has already laid out.
   std::uint32_t PushEncoded(const std::uint8_t* bytes, std::uint32_t length);
   // Lays the record out as the queue stores it; false when it cannot be stored.
-  static bool Encode(const PackageRecord& record, std::vector<std::uint8_t>* out);
+  static bool Encode(const RecordParts& record, std::vector<std::uint8_t>* out);
   // False when empty, when the header is damaged or when the record at the head cannot be
   // read; the queue then stays as it was.
   bool Pop(PackageRecord& record);

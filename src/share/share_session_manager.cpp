@@ -72,6 +72,7 @@ HRESULT ShareSessionManager_::StartMember(std::int32_t mode, const char* ownName
     idBase_ = (entropy() ^ static_cast<std::uint32_t>(now) ^ os::CurrentProcessId()) & 0x3FFFFFFF;
     operationId_ = idBase_;
   }
+  serviceQueueName_ = QueueNameOf({});
   const std::string mutexName = platformName_ + "_PLATFORM_MUTEX";
   if (mode == kShareModeClient) {
     ownName_ = ownName ? ownName : "";
@@ -247,13 +248,13 @@ HRESULT ShareSessionManager_::Admit(const std::string& queue, std::uint32_t byte
 
 RecordSender::Encoded ShareSessionManager_::EncodeMessage(const ShareMessage& message,
                                                           const std::string& target) const {
-  PackageRecord record;
-  record.target = target;
-  record.sender = ownName_;
-  record.session = message.session;
-  record.label = kShareMessageLabel;
-  record.payload = reinterpret_cast<const std::uint8_t*>(message.values);
-  record.payloadLength = sizeof message.values;
+  const RecordParts record{target,
+                           ownName_,
+                           message.session,
+                           kShareMessageLabel,
+                           {},
+                           sizeof message.values,
+                           reinterpret_cast<const std::uint8_t*>(message.values)};
   RecordSender::Encoded encoded;
   SharePackageDataQueue::Encode(record, &encoded);
   return encoded;
@@ -300,7 +301,9 @@ HRESULT ShareSessionManager_::PostOperation(ShareSessionOperation* operation) {
   }
   const RecordSender::Encoded& record = posting.record;
   RecordSender::Route& route = posting.route;
-  const std::string queue = QueueNameOf(posting.target);
+  std::string named;
+  const std::string& queue =
+      posting.target.empty() ? serviceQueueName_ : (named = QueueNameOf(posting.target));
   ShareBacklog::Ticket ticket;
   if (const HRESULT admitted = Admit(queue, static_cast<std::uint32_t>(record.size()), &ticket);
       admitted != S_OK) {

@@ -171,6 +171,7 @@ class ShareSessionManager_
   std::uint32_t operationId_ = 0;
   std::string ownName_;
   std::string platformName_;
+  std::string serviceQueueName_;  // the service's receive queue, named once by Start
   NamedMutex platformMutex_;
   ShareMapMemory proxyMap_;
   SharePackageDataQueue receiveQueue_;

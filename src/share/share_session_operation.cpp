@@ -169,13 +169,10 @@ bool ShareSessionOperation::Encode(const std::string& senderName, std::uint32_t 
   std::uint8_t* block = allocation_ ? allocation_.get() : emptyHeader_;
   std::memcpy(block, &kind_, 4);
   std::memcpy(block + 4, &id_, 4);
-  PackageRecord record;
-  record.target = target_;
-  record.sender = senderName;
-  record.session = session_;
-  record.label = kShareOperationLabel + name_;
-  record.payload = block;
-  record.payloadLength = dataSize_ + static_cast<std::int32_t>(kHeaderBytes);
+  const RecordParts record{target_,  senderName,
+                           session_, kShareOperationLabel,
+                           name_,    dataSize_ + static_cast<std::int32_t>(kHeaderBytes),
+                           block};
   const std::uint32_t length = record.StoredLength();
   return length != 0 && length <= limit && SharePackageDataQueue::Encode(record, &posting->record);
 }
