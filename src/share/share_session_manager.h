@@ -193,6 +193,8 @@ class ShareSessionManager_
   // Receiver queues for deliveries from callers' threads, one delivery at a time.
   VEXO::System::Thread::CriticalSection directLock_;
   QueueCache directQueues_{0};
+  // Posts to one receiver closer than this form a stream.
+  static constexpr std::int64_t kStreamGapNs = 20000;
   ShareBacklog backlog_{kShareBacklogRecords, kShareBacklogBytes, kShareBacklogRecords / 2};
   // The counters live in the published mapping once Start made it, here before.
   PublishedStatistics localCounters_;
