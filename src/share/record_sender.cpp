@@ -23,14 +23,18 @@ RecordSender::Outcome RecordSender::DeliverNow(SharePackageDataQueue& queue, con
 }
 
 void RecordSender::Add(Route route, ShareBacklog::Ticket ticket, Encoded record) {
-  const std::string& queueName = ticket.account->queue;
-  if (!route) route = Resolve(queueName);
+  if (last_.account != ticket.account.get()) {
+    const std::string& queueName = ticket.account->queue;
+    last_ = {ticket.account.get(), &lanes_[queueName], Resolve(queueName)};
+  }
+  if (!route) route = last_.queue;
   if (!route) {
     settled_(ticket, Outcome::kGone);
     return;
   }
-  lanes_[queueName].records.push_back(
-      {std::move(route), std::move(ticket), std::move(record), Clock::now() + kRetryLimit});
+  if (giveUpAtRound_ == Clock::time_point{}) giveUpAtRound_ = Clock::now() + kRetryLimit;
+  last_.lane->records.push_back(
+      {std::move(route), std::move(ticket), std::move(record), giveUpAtRound_});
   ++pending_;
 }
 
@@ -88,6 +92,9 @@ void RecordSender::FlushLane(Lane& lane, Clock::time_point now) {
 }
 
 void RecordSender::Flush() {
+  // Lanes may go below; the next record looks its lane up again.
+  last_ = {};
+  giveUpAtRound_ = {};
   const auto now = Clock::now();
   for (auto it = lanes_.begin(); it != lanes_.end();) {
     Lane& lane = it->second;
@@ -101,6 +108,7 @@ void RecordSender::DropAll() {
     while (!lane.records.empty()) Settle(lane, Outcome::kGone);
   }
   lanes_.clear();
+  last_ = {};
 }
 
 }  // namespace Vantor::KQCP

@@ -47,7 +47,10 @@ class RecordSender {
   // The live queue of that name, opened when needed; null when nobody holds the name.
   Route Resolve(const std::string& queueName) { return queues_.Resolve(queueName); }
   // Liveness found in this round is trusted until the next (the manager calls it per turn).
-  void NextRound() { queues_.NextRound(); }
+  void NextRound() {
+    queues_.NextRound();
+    last_ = {};
+  }
   // Pushes into a queue the caller has locked.
   static Outcome PushEncoded(SharePackageDataQueue& queue, const Encoded& record);
   // Locks the queue (waiting lockBoundMs at most) and pushes: kFull also when it stayed locked.
@@ -80,6 +83,15 @@ class RecordSender {
 
   Settled settled_;
   std::unordered_map<std::string, Lane> lanes_;
+  // The lane and live queue of the last record added in this round: records mostly come in
+  // runs for one receiver.
+  struct Last {
+    const ShareBacklog::Account* account = nullptr;
+    Lane* lane = nullptr;
+    Route queue;
+  } last_;
+  // When records added since the last flush give up: one clock reading for all of them.
+  Clock::time_point giveUpAtRound_{};
   std::size_t pending_ = 0;
   QueueCache queues_{kLockBoundMs};
 };

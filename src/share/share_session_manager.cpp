@@ -68,9 +68,10 @@ HRESULT ShareSessionManager_::StartMember(std::int32_t mode, const char* ownName
     std::random_device entropy;
     const auto now =
         static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-    ScopedLock guard(idLock_);
-    idBase_ = (entropy() ^ static_cast<std::uint32_t>(now) ^ os::CurrentProcessId()) & 0x3FFFFFFF;
-    operationId_ = idBase_;
+    const std::uint32_t base =
+        (entropy() ^ static_cast<std::uint32_t>(now) ^ os::CurrentProcessId()) & 0x3FFFFFFF;
+    idBase_.store(base);
+    operationId_.store(base);
   }
   serviceQueueName_ = QueueNameOf({});
   const std::string mutexName = platformName_ + "_PLATFORM_MUTEX";
@@ -316,7 +317,9 @@ HRESULT ShareSessionManager_::PostOperation(ShareSessionOperation* operation) {
                            static_cast<std::uint32_t>(record.size())});
     operationBytes_.insert(operationBytes_.end(), record.begin(), record.end());
   }
-  operationSignal_.Release(1);
+  // One count wakes the thread, which takes the whole outbox after clearing the count; a post
+  // that finds it still set saves the write to a line the thread keeps reading.
+  if (operationSignal_.Handle()->Count() == 0) operationSignal_.Release(1);
   return S_OK;
 }
 
@@ -373,15 +376,14 @@ void ShareSessionManager_::Settle(ShareBacklog::Ticket& ticket, RecordSender::Ou
 }
 
 bool ShareSessionManager_::IssuedHere(std::int32_t id) const {
-  ScopedLock guard(idLock_);
-  const std::uint32_t issued = operationId_ - idBase_;
-  const std::uint32_t offset = static_cast<std::uint32_t>(id) - idBase_;
+  const std::uint32_t base = idBase_.load();
+  const std::uint32_t issued = operationId_.load() - base;
+  const std::uint32_t offset = static_cast<std::uint32_t>(id) - base;
   return offset >= 1 && offset <= issued;
 }
 
 std::int32_t ShareSessionManager_::NextOperationId() {
-  ScopedLock guard(idLock_);
-  return static_cast<std::int32_t>(++operationId_);
+  return static_cast<std::int32_t>(operationId_.fetch_add(1) + 1);
 }
 
 std::string ShareSessionManager_::QueueNameOf(const std::string& target) const {

@@ -165,10 +165,9 @@ class ShareSessionManager_
   std::atomic<std::thread::id> threadId_{};
   VEXO::System::Thread::CriticalSection namesLock_;
   bool startCalled_ = false;
-  mutable VEXO::System::Thread::CriticalSection idLock_;
   // Ids run from a start of this process's own; see IssuedHere.
-  std::uint32_t idBase_ = 0;
-  std::uint32_t operationId_ = 0;
+  std::atomic<std::uint32_t> idBase_{0};
+  std::atomic<std::uint32_t> operationId_{0};
   std::string ownName_;
   std::string platformName_;
   std::string serviceQueueName_;  // the service's receive queue, named once by Start
@@ -206,6 +205,13 @@ class ShareSessionManager_
   }};
   bool serviceLost_ = false;
   std::vector<std::uint8_t> receiveBytes_;
+  // Turns of the thread's loop, and the route of the last request's sender in this turn.
+  std::uint64_t turn_ = 0;
+  struct SenderRoute {
+    std::uint64_t turn = 0;
+    std::string sender;
+    RecordSender::Route route;
+  } senderRoute_;
   std::chrono::steady_clock::time_point nextServiceWatch_{};
   std::vector<std::string> lastBroadcastTargets_;
 };

@@ -45,6 +45,7 @@ std::uint32_t ShareSessionManager_::Run() {
     }
     const int signalled = os::WaitAny(handles, timeout);
     sender_.NextRound();
+    ++turn_;
     // Both outboxes on every turn: while records keep arriving the receive signal wins every
     // wait, and outgoing items must not starve behind it.
     TakeMessages();
@@ -208,7 +209,11 @@ bool ShareSessionManager_::Accept(const PackageRecord& record, Arrival* arrival)
   }
   if (mode_ == kShareModeService && kind32 == kShareOperationRequest) {
     // Bound to the process that sent it, while it is alive: its reply must reach it alone.
-    operation->SetRoute(sender_.Resolve(QueueNameOf(record.sender)));
+    // A batch mostly holds requests of few senders: each is looked up once per turn.
+    if (senderRoute_.turn != turn_ || senderRoute_.sender != record.sender) {
+      senderRoute_ = {turn_, record.sender, sender_.Resolve(QueueNameOf(record.sender))};
+    }
+    operation->SetRoute(senderRoute_.route);
   }
   arrival->operation = std::move(operation);
   return true;
