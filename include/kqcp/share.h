@@ -146,7 +146,9 @@ struct IShareSessionProxy : IUnknown {
   /// reply whose id this process never issued reaches no listener.
   virtual HRESULT CreateOperation(IShareSessionOperation** operation) = 0;
   /// S_OK once accepted; KQCP_E_SHARE_BACKLOG_FULL, KQCP_E_SHARE_TOO_LARGE, or E_FAIL before
-  /// Start and after Stop, and then nothing is sent.
+  /// Start and after Stop, and then nothing is sent. The operation is read as it stands when
+  /// posted: changing or posting it again afterwards does not change what was sent. Any thread;
+  /// it never waits for another process.
   virtual HRESULT PostOperation(IShareSessionOperation* operation) = 0;
 };
 

@@ -22,10 +22,17 @@ ShareBacklog::Ticket ShareBacklog::Reserve(const std::string& queue, std::uint32
 
 void ShareBacklog::Release(Ticket& ticket) {
   if (!ticket.account) return;
-  Account& account = *ticket.account;
-  account.bytes.fetch_sub(ticket.bytes);
-  if (account.records.fetch_sub(1) == congestedRecords_) congested_.fetch_sub(1);
+  Release(*ticket.account, 1, ticket.bytes);
   ticket.account.reset();
+}
+
+void ShareBacklog::Release(Account& account, std::uint32_t records, std::uint64_t bytes) {
+  if (records == 0) return;
+  account.bytes.fetch_sub(bytes);
+  const std::uint32_t before = account.records.fetch_sub(records);
+  if (before >= congestedRecords_ && before - records < congestedRecords_) {
+    congested_.fetch_sub(1);
+  }
 }
 
 bool ShareBacklog::IsCongested(const std::string& queue) {

@@ -40,6 +40,8 @@ class ShareBacklog {
   Ticket Reserve(const std::string& queue, std::uint32_t bytes);
   // Gives the ticket's room back; the ticket is empty afterwards.
   void Release(Ticket& ticket);
+  // Gives back the room of several records of one account at once.
+  void Release(Account& account, std::uint32_t records, std::uint64_t bytes);
   bool IsCongested(const std::string& queue);
   // Whether any receiver is congested: one load, for the hot path.
   bool AnyCongested() const { return congested_.load(std::memory_order_relaxed) > 0; }

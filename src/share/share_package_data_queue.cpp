@@ -29,6 +29,7 @@ void WriteRecord(std::uint8_t* out, const RecordParts& record) {
   std::memcpy(out, &type, 2);
   out += 2;
   auto put = [&out](std::string_view text) {
+    if (text.empty()) return;  // an empty view may hold no pointer at all
     std::memcpy(out, text.data(), text.size());
     out += text.size();
   };

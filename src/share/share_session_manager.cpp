@@ -355,24 +355,33 @@ bool ShareSessionManager_::DeliverDirectly(const std::string& queue, ShareBacklo
 }
 
 void ShareSessionManager_::Settle(ShareBacklog::Ticket& ticket, RecordSender::Outcome outcome) {
+  if (outcome == RecordSender::Outcome::kDelivered) {
+    // Given back per run of one receiver's records: the posting threads write the same
+    // figures, and each write moves them between processors.
+    if (delivered_.account != ticket.account) EndDeliveredRun();
+    delivered_.account = std::move(ticket.account);
+    delivered_.records += 1;
+    delivered_.bytes += ticket.bytes;
+    return;
+  }
   // A client learns here that its service went away.
   if (outcome == RecordSender::Outcome::kGone && mode_ == kShareModeClient &&
-      ticket.account->queue == QueueNameOf({})) {
+      ticket.account->queue == serviceQueueName_) {
     serviceLost_ = true;
   }
   backlog_.Release(ticket);
-  switch (outcome) {
-    case RecordSender::Outcome::kDelivered:
-      counters_->delivered.fetch_add(1);
-      break;
-    case RecordSender::Outcome::kFull:
-      counters_->droppedFull.fetch_add(1);
-      break;
-    case RecordSender::Outcome::kGone:
-    case RecordSender::Outcome::kUnstorable:
-      counters_->droppedGone.fetch_add(1);
-      break;
+  if (outcome == RecordSender::Outcome::kFull) {
+    counters_->droppedFull.fetch_add(1);
+  } else {
+    counters_->droppedGone.fetch_add(1);
   }
+}
+
+void ShareSessionManager_::EndDeliveredRun() {
+  if (!delivered_.account) return;
+  backlog_.Release(*delivered_.account, delivered_.records, delivered_.bytes);
+  counters_->delivered.fetch_add(delivered_.records);
+  delivered_ = {};
 }
 
 bool ShareSessionManager_::IssuedHere(std::int32_t id) const {

@@ -125,6 +125,8 @@ class ShareSessionManager_
   // Reserves the receiver's room for a post, or says why not.
   HRESULT Admit(const std::string& queue, std::uint32_t bytes, ShareBacklog::Ticket* ticket);
   void Settle(ShareBacklog::Ticket& ticket, RecordSender::Outcome outcome);
+  // Gives back what the run of delivered records of one receiver held.
+  void EndDeliveredRun();
   // Delivers from the posting thread straight into the receiver's queue, saving the hand-off
   // to the manager's thread (or, on that thread, a turn of its loop); false when the record
   // must go the thread's way.
@@ -204,6 +206,11 @@ class ShareSessionManager_
     Settle(ticket, outcome);
   }};
   bool serviceLost_ = false;
+  struct DeliveredRun {
+    std::shared_ptr<ShareBacklog::Account> account;
+    std::uint32_t records = 0;
+    std::uint64_t bytes = 0;
+  } delivered_;
   std::vector<std::uint8_t> receiveBytes_;
   // Turns of the thread's loop, and the route of the last request's sender in this turn.
   std::uint64_t turn_ = 0;

@@ -56,8 +56,10 @@ std::uint32_t ShareSessionManager_::Run() {
     }
     if (mode_ == kShareModeClient) WatchService();
     if (running_.load()) sender_.Flush();
+    EndDeliveredRun();
   }
   sender_.DropAll();
+  EndDeliveredRun();
   os::CoUninitialize();
   return 0;
 }
