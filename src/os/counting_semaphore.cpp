@@ -8,9 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <ctime>
 #include <thread>
-#include <vector>
 
 namespace Vantor::KQCP::os {
 
@@ -73,12 +71,6 @@ int TryAcquireAny(std::span<CountingSemaphore* const> semaphores) {
   return -1;
 }
 
-std::int64_t NowNs() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
-
 // The longest spin, the budget a thread starts with, and when a spinner starts to give its
 // processor to others between tries.
 constexpr std::int64_t kMaxSpinNs = 50000;
@@ -98,7 +90,7 @@ int Processors() {
 bool ProcessorToSpare() {
   static std::atomic<std::int64_t> checkedAt{0};
   static std::atomic<bool> spare{true};
-  const std::int64_t now = NowNs();
+  const std::int64_t now = MonotonicNowNs();
   std::int64_t last = checkedAt.load(std::memory_order_relaxed);
   if (now - last < 10000000 ||
       !checkedAt.compare_exchange_strong(last, now, std::memory_order_relaxed)) {
@@ -129,7 +121,7 @@ int SpinForAny(std::span<CountingSemaphore* const> semaphores, std::int64_t star
     __builtin_ia32_pause();
     index = TryAcquireAny(semaphores);
     if (index >= 0 || round % 16 != 0) continue;
-    const std::int64_t spent = NowNs() - start;
+    const std::int64_t spent = MonotonicNowNs() - start;
     if (spent >= budgetNs) break;
     if (spent >= kPoliteAfterNs) sched_yield();
   }
@@ -150,16 +142,17 @@ void LearnFromWait(std::int64_t waitedNs) {
 }  // namespace
 
 int WaitAny(std::span<CountingSemaphore* const> semaphores, std::uint32_t milliseconds) {
+  if (semaphores.size() > kMaxFutexWaiters) return -1;
   if (int index = TryAcquireAny(semaphores); index >= 0 || milliseconds == 0) return index;
-  const std::int64_t start = NowNs();
+  const std::int64_t start = MonotonicNowNs();
   if (spinBudgetNs > 0 && ProcessorToSpare()) {
     if (int index = SpinForAny(semaphores, start, spinBudgetNs); index >= 0) return index;
   }
   const Deadline deadline = Deadline::After(milliseconds);
-  std::vector<FutexWaiter> waiters(semaphores.size());
+  FutexWaiter waiters[kMaxFutexWaiters];
   for (;;) {
     if (int index = TryAcquireAny(semaphores); index >= 0) {
-      LearnFromWait(NowNs() - start);
+      LearnFromWait(MonotonicNowNs() - start);
       return index;
     }
     if (deadline.Passed()) break;
@@ -169,12 +162,13 @@ int WaitAny(std::span<CountingSemaphore* const> semaphores, std::uint32_t millis
       // kernel returns at once.
       waiters[i] = {&semaphores[i]->state_->count, 0, semaphores[i]->shared_};
     }
-    FutexResult result = FutexWaitAny(waiters, deadline);
+    FutexResult result =
+        FutexWaitAny(std::span<const FutexWaiter>(waiters, semaphores.size()), deadline);
     for (auto* s : semaphores) s->state_->waiters.fetch_sub(1);
     if (result == FutexResult::kTimedOut) break;
   }
   const int index = TryAcquireAny(semaphores);
-  LearnFromWait(NowNs() - start);
+  LearnFromWait(MonotonicNowNs() - start);
   return index;
 }
 

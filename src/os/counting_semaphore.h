@@ -39,8 +39,6 @@ class CountingSemaphore {
   // True when acquired, false on timeout.
   bool Wait(std::uint32_t milliseconds);
   std::uint32_t Count() const { return state_->count.load(); }
-  // True while some thread sleeps on this semaphore (spinning waiters do not count).
-  bool HasSleepers() const { return state_->waiters.load(std::memory_order_relaxed) != 0; }
   // Sets count and maximum outright: the owner of a shared semaphore uses it to undo what
   // another process scribbled there.
   void Reset(std::uint32_t count, std::uint32_t maximum);
@@ -54,11 +52,11 @@ class CountingSemaphore {
   std::shared_ptr<void> keepAlive_;
 };
 
-// Waits until one of the semaphores can be acquired and acquires it. Returns its index, or -1
-// when the time ran out. Earlier semaphores are served first when several are signalled.
-// A waiter spins for a while before it sleeps, but only while spinning pays: each thread keeps
-// a spin budget that grows while its waits end soon after they begin and shrinks while they
-// last long, and nobody spins while the machine's runnable threads fill its processors.
+// Waits until one of the semaphores (at most kMaxFutexWaiters) can be acquired and acquires it.
+// Returns its index, or -1 when the time ran out. Earlier semaphores are served first when several
+// are signalled. A waiter spins for a while before it sleeps, but only while spinning pays: each
+// thread keeps a spin budget that grows while its waits end soon after they begin and shrinks while
+// they last long, and nobody spins while the machine's runnable threads fill its processors.
 int WaitAny(std::span<CountingSemaphore* const> semaphores, std::uint32_t milliseconds);
 
 }  // namespace Vantor::KQCP::os

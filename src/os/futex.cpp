@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <climits>
 #include <thread>
-#include <vector>
 
 #ifndef SYS_futex_waitv
 #define SYS_futex_waitv 449
@@ -59,6 +58,12 @@ Deadline Deadline::After(std::uint32_t milliseconds) {
   return d;
 }
 
+std::int64_t MonotonicNowNs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
 bool Deadline::Passed() const {
   if (infinite) return false;
   timespec now{};
@@ -84,7 +89,9 @@ FutexResult FutexWaitAny(std::span<const FutexWaiter> waiters, const Deadline& d
   if (waiters.size() == 1) {
     return FutexWait(waiters[0].word, waiters[0].expected, waiters[0].shared, deadline);
   }
-  std::vector<WaitvEntry> entries(waiters.size());
+  // On the stack: a thread that waits often must not allocate for it.
+  WaitvEntry entries[kMaxFutexWaiters];
+  if (waiters.size() > kMaxFutexWaiters) return FutexResult::kTimedOut;
   for (std::size_t i = 0; i < waiters.size(); ++i) {
     entries[i].val = waiters[i].expected;
     entries[i].uaddr = reinterpret_cast<std::uintptr_t>(Address(waiters[i].word));
@@ -92,7 +99,7 @@ FutexResult FutexWaitAny(std::span<const FutexWaiter> waiters, const Deadline& d
     entries[i].reserved = 0;
   }
   const timespec* timeout = deadline.infinite ? nullptr : &deadline.at;
-  long rc = syscall(SYS_futex_waitv, entries.data(), entries.size(), 0, timeout, CLOCK_MONOTONIC);
+  long rc = syscall(SYS_futex_waitv, entries, waiters.size(), 0, timeout, CLOCK_MONOTONIC);
   if (rc < 0 && errno == ENOSYS) {
     // Kernels before 5.16 lack futex_waitv: nap briefly and let the caller re-check.
     std::this_thread::sleep_for(std::chrono::milliseconds(1));

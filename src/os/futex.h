@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <span>
@@ -20,6 +21,9 @@ struct Deadline {
   bool Passed() const;
 };
 
+// CLOCK_MONOTONIC (the steady clock) in nanoseconds.
+std::int64_t MonotonicNowNs();
+
 enum class FutexResult { kWoken, kValueChanged, kTimedOut };
 
 // shared: the word lives in memory mapped by several processes.
@@ -33,7 +37,10 @@ struct FutexWaiter {
   bool shared;
 };
 
-// Returns when any word may have changed, or kTimedOut.
+// The most words one wait can watch (the kernel's own limit).
+inline constexpr std::size_t kMaxFutexWaiters = 128;
+
+// Returns when any word may have changed, or kTimedOut. At most kMaxFutexWaiters words.
 FutexResult FutexWaitAny(std::span<const FutexWaiter> waiters, const Deadline& deadline);
 
 }  // namespace Vantor::KQCP::os

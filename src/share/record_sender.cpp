@@ -13,9 +13,9 @@ RecordSender::Outcome RecordSender::PushEncoded(SharePackageDataQueue& queue,
              : Outcome::kFull;
 }
 
-RecordSender::Outcome RecordSender::DeliverNow(SharePackageDataQueue& queue, const Encoded& record,
-                                               std::uint32_t lockBoundMs) {
-  const int locked = queue.LockFor(lockBoundMs);
+RecordSender::Outcome RecordSender::DeliverNow(SharePackageDataQueue& queue,
+                                               const Encoded& record) {
+  const int locked = queue.LockFor(0);
   if (locked != 0) return locked > 0 ? Outcome::kFull : Outcome::kGone;
   const Outcome outcome = PushEncoded(queue, record);
   queue.Unlock();

@@ -53,9 +53,8 @@ class RecordSender {
   }
   // Pushes into a queue the caller has locked.
   static Outcome PushEncoded(SharePackageDataQueue& queue, const Encoded& record);
-  // Locks the queue (waiting lockBoundMs at most) and pushes: kFull also when it stayed locked.
-  static Outcome DeliverNow(SharePackageDataQueue& queue, const Encoded& record,
-                            std::uint32_t lockBoundMs);
+  // Pushes if the queue's mutex can be had without waiting: kFull also when it is held.
+  static Outcome DeliverNow(SharePackageDataQueue& queue, const Encoded& record);
   // Queues a delivery behind earlier ones to the ticket's queue, bound to route (or, when null,
   // to the queue live now).
   void Add(Route route, ShareBacklog::Ticket ticket, Encoded record);

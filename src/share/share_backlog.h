@@ -22,7 +22,7 @@ class ShareBacklog {
     const std::string queue;
     std::atomic<std::uint32_t> records{0};
     std::atomic<std::uint64_t> bytes{0};
-    // When a post to this receiver was last made (see the manager), in steady nanoseconds.
+    // When a post to this receiver was last made (see the manager; os::MonotonicNowNs).
     std::atomic<std::int64_t> lastPostNs{0};
   };
   // The room one record holds until it is released; empty when nothing is held.

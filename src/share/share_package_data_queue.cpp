@@ -6,6 +6,8 @@
 #include <cstring>
 #include <utility>
 
+#include "os/futex.h"
+
 namespace Vantor::KQCP {
 namespace {
 
@@ -151,11 +153,9 @@ bool SharePackageDataQueue::Establish(const std::string& name, bool create, bool
 }
 
 bool SharePackageDataQueue::IsAliveRecently() const {
-  using std::chrono::nanoseconds;
-  const std::int64_t now =
-      std::chrono::duration_cast<nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-          .count();
-  if (now - aliveAtNs_.load(std::memory_order_relaxed) < nanoseconds(kAliveTrust).count()) {
+  const std::int64_t now = os::MonotonicNowNs();
+  if (now - aliveAtNs_.load(std::memory_order_relaxed) <
+      std::chrono::nanoseconds(kAliveTrust).count()) {
     return open_;
   }
   if (!IsAlive()) return false;

@@ -129,7 +129,7 @@ class SharePackageDataQueue {
   std::uint32_t capacity_ = 0;
   std::uint32_t resets_ = 0;
   std::uint32_t recordsLost_ = 0;
-  // When a check last found the queue alive, in steady-clock nanoseconds.
+  // When a check last found the queue alive (os::MonotonicNowNs).
   mutable std::atomic<std::int64_t> aliveAtNs_{0};
   // Records pushed under the current hold of the mutex, signalled by Unlock.
   std::uint32_t unsignalled_ = 0;

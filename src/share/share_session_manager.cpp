@@ -7,6 +7,7 @@
 #include <random>
 #include <string_view>
 
+#include "os/futex.h"
 #include "os/named_object.h"
 #include "os/process.h"
 #include "share/client_share_session.h"
@@ -334,19 +335,22 @@ bool ShareSessionManager_::DeliverDirectly(const std::string& queue, ShareBacklo
     // A stream of posts is cheaper on two threads: the poster goes on while the manager's
     // thread delivers what it took in batches. Posts to this receiver that follow each other
     // closely are a stream.
-    const std::int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                 std::chrono::steady_clock::now().time_since_epoch())
-                                 .count();
+    const std::int64_t now = os::MonotonicNowNs();
     const std::int64_t last = ticket.account->lastPostNs.exchange(now, std::memory_order_relaxed);
     if (now - last < kStreamGapNs) return false;
   }
   ScopedLock direct(directLock_);
   if (ticket.account->records.load() != 1) return false;
-  if (!route) route = directQueues_.Resolve(queue);
+  if (!route) {
+    // Each delivery is a round of its own: a cached queue whose owner is gone, or whose name
+    // was made afresh, is replaced by the live one rather than left to fail every time.
+    directQueues_.NextRound();
+    route = directQueues_.Resolve(queue);
+  }
   if (!route || !route->IsAliveRecently()) return false;  // the thread drops it and counts it
   // A poster never waits for another process: a held mutex or a full queue is the thread's
   // to wait for.
-  if (RecordSender::DeliverNow(*route, record, 0) != RecordSender::Outcome::kDelivered) {
+  if (RecordSender::DeliverNow(*route, record) != RecordSender::Outcome::kDelivered) {
     return false;
   }
   backlog_.Release(ticket);

@@ -84,9 +84,13 @@ HRESULT ShareSessionOperation::GetSender(char* buffer, std::uint32_t length) {
   return Copy(sender_, buffer, length);
 }
 
-bool ShareSessionOperation::Allocate(std::int32_t length) {
-  std::unique_ptr<std::uint8_t[]> block(
+std::unique_ptr<std::uint8_t[]> ShareSessionOperation::NewBlock(std::int32_t length) {
+  return std::unique_ptr<std::uint8_t[]>(
       new (std::nothrow) std::uint8_t[static_cast<std::size_t>(length) + kHeaderBytes]);
+}
+
+bool ShareSessionOperation::Allocate(std::int32_t length) {
+  auto block = NewBlock(length);
   if (!block) return false;
   ScopedLock guard(lock_);
   allocation_ = std::move(block);
@@ -107,42 +111,26 @@ HRESULT ShareSessionOperation::GetBuffer(std::uint8_t** data, std::int32_t* size
   return S_OK;
 }
 
-bool ShareSessionOperation::LoadPayload(const std::uint8_t* payload, std::int32_t length) {
+bool ShareSessionOperation::LoadRecord(const PackageRecord& record, std::size_t nameAt) {
+  // The payload is kind, id and data; one of 8 bytes or fewer gives an empty buffer.
+  const std::int32_t length = record.payloadLength;
   if (length < 0) return false;
   const std::int32_t dataLength =
       length > static_cast<std::int32_t>(kHeaderBytes) ? length - kHeaderBytes : 0;
-  if (!Allocate(dataLength)) return false;
+  auto block = NewBlock(dataLength);
+  if (!block) return false;
+  std::memset(block.get(), 0, kHeaderBytes);
+  if (length > 0) std::memcpy(block.get(), record.payload, static_cast<std::size_t>(length));
   ScopedLock guard(lock_);
-  std::memset(allocation_.get(), 0, kHeaderBytes);
-  std::memcpy(allocation_.get(), payload, static_cast<std::size_t>(length));
+  allocation_ = std::move(block);
+  dataSize_ = dataLength;
   std::memcpy(&kind_, allocation_.get(), 4);
   std::memcpy(&id_, allocation_.get() + 4, 4);
-  return true;
-}
-
-bool ShareSessionOperation::LoadRecord(const PackageRecord& record, std::size_t nameAt) {
-  if (!LoadPayload(record.payload, record.payloadLength)) return false;
-  ScopedLock guard(lock_);
   target_ = record.target.c_str();
   session_ = record.session.c_str();
   sender_ = record.sender.c_str();
   name_ = record.label.c_str() + nameAt;
   return true;
-}
-
-std::string ShareSessionOperation::Name() const {
-  ScopedLock guard(lock_);
-  return name_;
-}
-
-std::string ShareSessionOperation::Target() const {
-  ScopedLock guard(lock_);
-  return target_;
-}
-
-std::string ShareSessionOperation::Session() const {
-  ScopedLock guard(lock_);
-  return session_;
 }
 
 std::string ShareSessionOperation::Sender() const {

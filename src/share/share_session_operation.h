@@ -38,12 +38,9 @@ class ShareSessionOperation : public com::RefCounted<com::ComponentObject, IShar
   HRESULT AllocBuffer(std::int32_t length) override;
   HRESULT GetBuffer(std::uint8_t** data, std::int32_t* size) override;
 
-  // Fills the operation from a received record's payload (kind, id, data); a payload of 8
-  // bytes or fewer gives an empty buffer.
-  bool LoadPayload(const std::uint8_t* payload, std::int32_t length);
   // Fills a new operation from a received record at once: routing strings (each up to a zero
   // byte, as the setters take them), the name that follows the label's first nameAt bytes, and
-  // the payload.
+  // the payload (kind, id, data).
   bool LoadRecord(const PackageRecord& record, std::size_t nameAt);
 
   // Sets kind, id and routing strings of a new operation at once.
@@ -60,10 +57,7 @@ class ShareSessionOperation : public com::RefCounted<com::ComponentObject, IShar
   // long for a record.
   bool Encode(const std::string& senderName, std::uint32_t limit, Posting* posting);
 
-  // Strings for routing, read under the lock.
-  std::string Name() const;
-  std::string Target() const;
-  std::string Session() const;
+  // The sender's own name, read under the lock.
   std::string Sender() const;
   // The receiver process a reply must reach: the one whose request it answers. A received
   // request carries its sender's queue, and CreateReply hands it on.
@@ -72,6 +66,8 @@ class ShareSessionOperation : public com::RefCounted<com::ComponentObject, IShar
 
  private:
   HRESULT Copy(const std::string& text, char* buffer, std::uint32_t length) const;
+  // A buffer block for length data bytes behind the header; null when out of memory.
+  static std::unique_ptr<std::uint8_t[]> NewBlock(std::int32_t length);
   // Replaces the buffer with one of length data bytes (0 allowed).
   bool Allocate(std::int32_t length);
 
