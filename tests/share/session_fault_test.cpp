@@ -14,6 +14,7 @@
 #include "os/shared_memory.h"
 #include "session_fixture.h"
 #include "share/kernel_objects.h"
+#include "share/package_record.h"
 #include "share/platform_proxy_map.h"
 #include "share/published_statistics.h"
 #include "share/share_map_memory.h"
@@ -250,6 +251,36 @@ TEST(SessionFaults, AnOperationChangedAfterItWasPostedGoesOutAsPosted) {
   ASSERT_EQ(reposted, "reposted");
   EXPECT_EQ(service.LineStartingWith("request "), "request client first");
   EXPECT_EQ(service.LineStartingWith("request "), "request client second");
+}
+
+// Writes a request into the service's queue as a client would and dies still holding the
+// queue's mutex, before the service was told of the record.
+KQCP_CHILD(DieAfterWritingARequest) {
+  SharePackageDataQueue queue;
+  if (!queue.Open(args[0] + "_RECV_DATA_QUEUE", false)) return 1;
+  const std::int32_t header[2] = {kShareOperationRequest, 1};
+  PackageRecord record;
+  record.sender = "ghost";
+  record.session = "S";
+  record.label = "Operation.late";
+  record.payload = reinterpret_cast<const std::uint8_t*>(header);
+  record.payloadLength = sizeof header;
+  if (queue.LockFor(5000) != 0 || queue.Push(record) == 0) return 2;
+  _exit(0);
+}
+
+TEST(SessionFaults, AWriterKilledBeforeItSignalledLosesNothing) {
+  const std::string platform = kqcp_test::PlatformName();
+  SessionPeer service("EchoService", platform);
+  ASSERT_EQ(service.Line(), "ready");
+  kqcp_test::ChildProcess writer("DieAfterWritingARequest", {platform});
+  ASSERT_EQ(writer.Wait(), 0);
+  // The service finds the record when it next looks at its queue, and the abandoned mutex is
+  // taken over.
+  EXPECT_EQ(service.LineStartingWith("request ", 5000), "request ghost late");
+  SessionPeer client("Client", platform, "client");
+  ASSERT_EQ(client.Line(), "ready");
+  EXPECT_TRUE(client.RoundTrip());
 }
 
 KQCP_CHILD(JoinAndLeave) {
