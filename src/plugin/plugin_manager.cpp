@@ -7,6 +7,7 @@
 
 #include "com/com_ptr.h"
 #include "core/singletons.h"
+#include "plugin/plugin_file.h"
 #include "plugin/plugin_list_reader.h"
 #include "plugin/plugin_path.h"
 
@@ -94,9 +95,12 @@ HRESULT PluginManager_::LoadPluginLibrary(const char16_t* path) {
   if (!path) return E_POINTER;
   try {
     PublishLibrarySymbolsOnce();
-    // Declared first so that it is freed last, after the plug-in from its code is released.
+    // Declared first so that it is closed last, once the library's fate is settled.
+    PluginFile file;
+    if (const HRESULT opened = file.Open(path); Failed(opened)) return opened;
+    // Declared before the plug-in so that it is freed after the plug-in from its code is released.
     os::Library library;
-    if (!library.Load(path)) return KQCP_E_PLUGIN_NOT_LOADABLE;
+    if (const HRESULT loaded = file.Load(library); Failed(loaded)) return loaded;
     auto entry = reinterpret_cast<GetPluginObjectFn>(library.Symbol("GetPluginObject"));
     if (!entry) return KQCP_E_PLUGIN_NO_ENTRY;
 
@@ -166,6 +170,12 @@ HRESULT PluginManager_::GetPlugin(const char16_t* name, IKQCPPlugin** plugin) {
   found->second.plugin->AddRef();
   *plugin = found->second.plugin;
   return S_OK;
+}
+
+std::u16string PluginManager_::PluginPath(std::u16string_view name) {
+  ScopedLock guard(pluginLock_);
+  const auto found = plugins_.find(name);
+  return found == plugins_.end() ? std::u16string() : found->second.path;
 }
 
 HRESULT PluginManager_::GetObject(REFIID iid, IUnknown** object) {

@@ -31,6 +31,10 @@ class PluginManager_ : public com::SingletonObject<IKQCPPluginManager> {
   // plug-in's Initialize was called: from then on it stays mapped, accepted or refused.
   virtual HRESULT LoadPluginLibrary(const char16_t* path);
 
+  // The library path of the loaded plug-in of that name, exactly as it was given to the load;
+  // empty when no plug-in has the name.
+  std::u16string PluginPath(std::u16string_view name);
+
  protected:
   PluginManager_() = default;
   ~PluginManager_() override = default;

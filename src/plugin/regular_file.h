@@ -7,6 +7,20 @@
 
 namespace Vantor::KQCP {
 
+enum class RegularFile {
+  kOpened,
+  // Missing, unreadable, or a loop of symbolic links.
+  kCannotOpen,
+  // A FIFO, device, socket or directory, also when reached through a symbolic link.
+  kNotRegular,
+};
+
+// Opens the file at the native path for reading, following symbolic links, and stores the
+// descriptor (close-on-exec) in fd when it is a regular file. Anything else is refused without
+// waiting: nothing but a regular file is ever opened, unless the path changes meanwhile, and
+// then the descriptor is checked and dropped without a read.
+RegularFile OpenRegularFile(const char* path, int* fd);
+
 // Opens the file at the native path and hands its bytes to consume block by block, until the
 // end or until consume answers false. False when the file cannot be opened, is not a regular
 // file, cannot be read, or consume refused a block.

@@ -1,9 +1,13 @@
 // The plug-in manager with real plug-in libraries: loading and why a load fails, the first
 // plug-in of a name wins, reference handling, notification order, plug-in code calling back
-// into the platform, the table lock, list files, and the object registry.
+// into the platform, the table lock, list files and entries that are not regular files, and
+// the object registry.
 #include "plugin/plugin_manager.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -11,6 +15,8 @@
 #include <fstream>
 #include <functional>
 #include <future>
+#include <optional>
+#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -353,6 +359,125 @@ TEST_F(PluginManagerTest, ListEntriesLoadInDocumentOrderAndFailuresDoNotStopTheR
   EXPECT_FALSE(Find(u"beta"));
   EXPECT_FALSE(Find(u"refuses_init"));
   EXPECT_EQ(CountPluginEvents("alpha_twin", "Initialize"), 0);
+}
+
+// Runs the call on a thread of its own while another thread starts a thread, and waits at most
+// a second for both. A call that is still waiting then (in the open of a FIFO, holding the
+// loader's lock) is freed by a writer that comes and goes, so that the test fails instead of
+// hanging. The call's result, or nothing when either was late.
+std::optional<HRESULT> WithinASecond(const std::function<HRESULT()>& call,
+                                     const std::string& fifo) {
+  std::promise<void> go;
+  auto starter = std::async(std::launch::async, [ready = go.get_future()] {
+    ready.wait();
+    std::thread([] {}).join();
+  });
+  auto calling = std::async(std::launch::async, call);
+  go.set_value();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+  const bool called = calling.wait_until(deadline) == std::future_status::ready;
+  const bool started = starter.wait_until(deadline) == std::future_status::ready;
+  while (calling.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
+    const int writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (writer >= 0) close(writer);
+  }
+  starter.wait();
+  const HRESULT result = calling.get();
+  EXPECT_TRUE(called) << "the load waited";
+  EXPECT_TRUE(started) << "no thread could start while the load ran";
+  if (!called || !started) return std::nullopt;
+  return result;
+}
+
+// Lines that standard error received, one string each.
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+TEST_F(PluginManagerTest, ListEntriesThatAreNoRegularFilesAreRefusedAtOnceAndTheRestLoad) {
+  std::filesystem::create_directories(dir_.File("plugins/directory.so"));
+  ASSERT_EQ(mkfifo(dir_.File("plugins/fifo.so").c_str(), 0600), 0);
+  std::filesystem::create_symlink(dir_.File("plugins/fifo.so"), dir_.File("plugins/to_fifo.so"));
+  CopyPlugin("beta", "plugins/beta.so");
+  // A link to a regular file is an ordinary install layout, and loads.
+  CopyPlugin("zulu", "versions/zulu.so.1");
+  std::filesystem::create_symlink(dir_.File("versions/zulu.so.1"), dir_.File("plugins/zulu.so"));
+  // Entries are relative to the list's directory; this one climbs to the device.
+  const std::string device =
+      std::filesystem::relative("/dev/null", std::filesystem::canonical(dir_.path())).string();
+  const std::u16string list = WriteList(
+      "<Plugin path='plugins/fifo.so' enable='true'/>"
+      "<Plugin path='plugins/beta.so' enable='true'/>"
+      "<Plugin path='plugins/directory.so' enable='true'/>"
+      "<Plugin path='" +
+      device +
+      "' enable='true'/>"
+      "<Plugin path='plugins/to_fifo.so' enable='true'/>"
+      "<Plugin path='plugins/zulu.so' enable='true'/>");
+
+  testing::internal::CaptureStderr();
+  const std::optional<HRESULT> result = WithinASecond(
+      [&] { return manager_->LoadPlugins(list.c_str()); }, dir_.File("plugins/fifo.so"));
+  const std::vector<std::string> logged = Lines(testing::internal::GetCapturedStderr());
+  EXPECT_EQ(result, S_OK);
+  EXPECT_EQ(PluginEventNames("GetPluginObject"),
+            (Names{"beta:GetPluginObject", "zulu:GetPluginObject"}));
+  EXPECT_TRUE(Find(u"beta"));
+  EXPECT_TRUE(Find(u"Zulu"));
+  // The manager keeps each library's path as the list gave it.
+  const std::u16string directory = Utf8ToUtf16(dir_.path() + "/");
+  EXPECT_EQ(manager_->PluginPath(u"beta"), directory + u"plugins/beta.so");
+  EXPECT_EQ(manager_->PluginPath(u"Zulu"), directory + u"plugins/zulu.so");
+  EXPECT_EQ(manager_->PluginPath(u"alpha"), u"");
+
+  // One line for each refused entry, naming it.
+  ASSERT_EQ(logged.size(), 4u) << testing::PrintToString(logged);
+  const char* refused[] = {"plugins/fifo.so", "plugins/directory.so", "dev/null",
+                           "plugins/to_fifo.so"};
+  for (std::size_t i = 0; i < logged.size(); ++i) {
+    EXPECT_NE(logged[i].find(refused[i]), std::string::npos) << logged[i];
+    EXPECT_NE(logged[i].find("not a regular file"), std::string::npos) << logged[i];
+  }
+}
+
+TEST_F(PluginManagerTest, LoadPluginRefusesWhatIsNoRegularFileAtOnce) {
+  const std::string fifo = dir_.File("fifo.so");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::filesystem::create_symlink(fifo, dir_.File("to_fifo.so"));
+  std::filesystem::create_symlink("/dev/null", dir_.File("to_null.so"));
+  for (const std::string& path : {fifo, dir_.File("to_fifo.so"), std::string("/dev/null"),
+                                  dir_.File("to_null.so"), dir_.path(), dir_.path() + "/"}) {
+    const std::u16string wide = Utf8ToUtf16(path);
+    EXPECT_EQ(WithinASecond([&] { return manager_->LoadPlugin(wide.c_str()); }, fifo),
+              KQCP_E_PLUGIN_NOT_LOADABLE)
+        << path;
+  }
+  EXPECT_TRUE(PluginEventNames().empty());
+}
+
+TEST_F(PluginManagerTest, EachLoadGetsItsOwnLibraryThoughDescriptorNumbersRepeat) {
+  // Each load opens its file afresh, so the descriptors' numbers repeat, and the libraries that
+  // stay loaded are still known to the loader by the earlier ones.
+  EXPECT_EQ(Load("refuses_init"), kInitializeRefusal);
+  for (const char* stem : {"alpha", "beta", "zulu"}) EXPECT_EQ(Load(stem), S_OK) << stem;
+  EXPECT_EQ(Load("alpha_twin"), KQCP_E_PLUGIN_NAME_TAKEN);
+  EXPECT_EQ(Load("beta"), KQCP_E_PLUGIN_NAME_TAKEN);
+  EXPECT_EQ(Load("alphabet"), S_OK);
+  EXPECT_EQ(PluginEventNames("GetPluginObject"),
+            (Names{"refuses_init:GetPluginObject", "alpha:GetPluginObject", "beta:GetPluginObject",
+                   "zulu:GetPluginObject", "alpha_twin:GetPluginObject", "beta:GetPluginObject",
+                   "alphabet:GetPluginObject"}));
+  for (const char16_t* name : {u"alpha", u"beta", u"Zulu", u"alphabet"}) {
+    com::ComPtr<IKQCPPlugin> plugin = Find(name);
+    ASSERT_TRUE(plugin) << os::Utf16ToUtf8(name);
+    EXPECT_EQ(NameOf(plugin.Get()), name);
+  }
+  EXPECT_EQ(manager_->PluginPath(u"alpha"), TestPluginPath("alpha"));
+  EXPECT_FALSE(IsLibraryLoaded(TestPluginFile("alpha_twin")));
+  EXPECT_TRUE(IsLibraryLoaded(TestPluginFile("refuses_init")));
 }
 
 TEST_F(PluginManagerTest, AListThatDoesNotReadFailsAndLoadsNothing) {
