@@ -223,7 +223,9 @@ struct ShareStatistics {
   std::uint64_t droppedBacklog;    ///< broadcast copies for receivers over their bound
   std::uint64_t received;          ///< records taken from this process's receive queue
   std::uint64_t droppedOnReceipt;  ///< unusable on arrival: no such session, oversized, stale reply
-  std::uint64_t queueResets;       ///< times this process found its receive queue damaged
+  /// times this process found its receive queue (or, in the service, the platform's client
+  /// list) damaged and repaired it
+  std::uint64_t queueResets;
   std::uint64_t recordsLostInResets;  ///< records those resets threw away
 };
 

@@ -6,6 +6,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <thread>
@@ -62,6 +63,15 @@ std::int64_t MonotonicNowNs() {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
   return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+std::uint32_t Deadline::LeftMs() const {
+  if (infinite) return kInfinite;
+  const std::int64_t left =
+      static_cast<std::int64_t>(at.tv_sec) * 1000000000 + at.tv_nsec - MonotonicNowNs();
+  if (left <= 0) return 0;
+  return static_cast<std::uint32_t>(
+      std::min<std::int64_t>((left + 999999) / 1000000, kInfinite - 1));
 }
 
 bool Deadline::Passed() const {

@@ -19,6 +19,8 @@ struct Deadline {
 
   static Deadline After(std::uint32_t milliseconds);
   bool Passed() const;
+  // Milliseconds left, rounded up (0 once passed); kInfinite for "never".
+  std::uint32_t LeftMs() const;
 };
 
 // CLOCK_MONOTONIC (the steady clock) in nanoseconds.

@@ -6,8 +6,21 @@
 #include <cerrno>
 #include <ctime>
 
+#if defined(__SANITIZE_THREAD__)
+#define KQCP_THREAD_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define KQCP_THREAD_SANITIZER 1
+#endif
+#endif
+#ifndef KQCP_THREAD_SANITIZER
+#define KQCP_THREAD_SANITIZER 0
+#endif
+
 namespace Vantor::KQCP::os {
 namespace {
+
+constexpr clockid_t kLockClock = KQCP_THREAD_SANITIZER ? CLOCK_REALTIME : CLOCK_MONOTONIC;
 
 pthread_mutex_t* MutexOf(const NamedObject& object) {
   return static_cast<pthread_mutex_t*>(object.Data());
@@ -41,16 +54,18 @@ int SpinTryLock(pthread_mutex_t* mutex) {
 }  // namespace
 
 std::unique_ptr<NamedMutexHandle> NamedMutexHandle::Create(const std::string& name,
-                                                           NamedResult* result) {
-  auto object =
-      NamedObject::Create(NamedKind::kMutex, name, sizeof(pthread_mutex_t), InitMutex, result);
+                                                           NamedResult* result,
+                                                           std::uint32_t boundMs) {
+  auto object = NamedObject::Create(NamedKind::kMutex, name, sizeof(pthread_mutex_t), InitMutex,
+                                    result, boundMs);
   if (!object) return nullptr;
   return std::unique_ptr<NamedMutexHandle>(new NamedMutexHandle(std::move(object)));
 }
 
 std::unique_ptr<NamedMutexHandle> NamedMutexHandle::Open(const std::string& name,
-                                                         NamedResult* result, bool holdName) {
-  auto object = NamedObject::Open(NamedKind::kMutex, name, result, holdName);
+                                                         NamedResult* result, bool holdName,
+                                                         std::uint32_t boundMs) {
+  auto object = NamedObject::Open(NamedKind::kMutex, name, result, holdName, boundMs);
   if (!object) return nullptr;
   if (object->Size() < sizeof(pthread_mutex_t)) {
     *result = NamedResult::kFailed;
@@ -59,25 +74,24 @@ std::unique_ptr<NamedMutexHandle> NamedMutexHandle::Open(const std::string& name
   return std::unique_ptr<NamedMutexHandle>(new NamedMutexHandle(std::move(object)));
 }
 
-LockResult NamedMutexHandle::Lock() {
-  const int rc = SpinTryLock(MutexOf(*object_));
-  return Outcome(rc == EBUSY ? pthread_mutex_lock(MutexOf(*object_)) : rc);
-}
-
 LockResult NamedMutexHandle::LockFor(std::uint32_t milliseconds) {
   if (const int rc = SpinTryLock(MutexOf(*object_)); rc != EBUSY) return Outcome(rc);
   if (milliseconds == 0) return LockResult::kTimedOut;
-  // The wall clock, as pthread_mutex_timedlock wants (which the thread sanitizer knows, unlike
-  // the monotonic clocklock); a clock step can only stretch or shorten one short wait.
+  // The monotonic clock, so that a step of the wall clock cannot stretch the bound. The thread
+  // sanitizer knows only the wall-clock call.
   timespec deadline{};
-  clock_gettime(CLOCK_REALTIME, &deadline);
+  clock_gettime(kLockClock, &deadline);
   deadline.tv_sec += milliseconds / 1000;
   deadline.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000L;
   if (deadline.tv_nsec >= 1000000000L) {
     deadline.tv_sec += 1;
     deadline.tv_nsec -= 1000000000L;
   }
+#if KQCP_THREAD_SANITIZER
   return Outcome(pthread_mutex_timedlock(MutexOf(*object_), &deadline));
+#else
+  return Outcome(pthread_mutex_clocklock(MutexOf(*object_), kLockClock, &deadline));
+#endif
 }
 
 LockResult NamedMutexHandle::Outcome(int rc) {

@@ -14,15 +14,15 @@ enum class LockResult { kAcquired, kAbandoned, kTimedOut, kFailed };
 
 class NamedMutexHandle {
  public:
-  static std::unique_ptr<NamedMutexHandle> Create(const std::string& name, NamedResult* result);
+  static std::unique_ptr<NamedMutexHandle> Create(const std::string& name, NamedResult* result,
+                                                  std::uint32_t boundMs = kTransitionBoundMs);
   static std::unique_ptr<NamedMutexHandle> Open(const std::string& name, NamedResult* result,
-                                                bool holdName = true);
+                                                bool holdName = true,
+                                                std::uint32_t boundMs = kTransitionBoundMs);
 
-  // Waits without a time limit. kAbandoned: the previous owner died holding it; the caller now
-  // owns it, and the data it guards may be half-written.
-  LockResult Lock();
-  // As Lock, but gives up with kTimedOut after the time: a peer that holds the mutex for long
-  // (hung, or stopped) must not stall the caller.
+  // Waits at most the time given, and gives up with kTimedOut: a peer that holds the mutex for
+  // long (hung, or stopped) must not stall the caller. kAbandoned: the previous owner died
+  // holding it; the caller now owns it, and the data it guards may be half-written.
   LockResult LockFor(std::uint32_t milliseconds);
   bool Unlock();
   // True while another handle holds the name of this very mutex.

@@ -10,12 +10,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
+#include "os/futex.h"
 #include "os/held_names.h"
+#include "os/object_descriptors.h"
 #include "os/user_namespace.h"
 
 namespace Vantor::KQCP::os {
@@ -23,6 +27,8 @@ namespace {
 
 constexpr off_t kHandleByte = 0;
 constexpr off_t kTransitionByte = 1;
+// The longest pause between two tries of a held transition lock.
+constexpr std::int64_t kLongestPauseNs = 2000000;
 // Longest escaped name kept whole; longer ones keep a prefix and a hash of the full name.
 constexpr std::size_t kMaxEscaped = 180;
 
@@ -56,15 +62,35 @@ std::string EscapeName(const std::string& name) {
   return out;
 }
 
-bool SetLock(int fd, short type, off_t byte, bool wait) {
+bool SetLock(int fd, short type, off_t byte) {
   struct flock lock {};
   lock.l_type = type;
   lock.l_whence = SEEK_SET;
   lock.l_start = byte;
   lock.l_len = 1;
   for (;;) {
-    if (fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &lock) == 0) return true;
+    if (fcntl(fd, F_OFD_SETLK, &lock) == 0) return true;
     if (errno != EINTR) return false;
+  }
+}
+
+// Takes the transition lock within boundMs. A live peer holds it for microseconds, so the
+// first try nearly always wins; after that the pauses grow, as there is no timed lock call.
+bool LockTransition(int fd, std::uint32_t boundMs) {
+  if (SetLock(fd, F_WRLCK, kTransitionByte)) return true;
+  if (boundMs == 0 || (errno != EAGAIN && errno != EACCES)) return false;
+  const std::int64_t deadline = MonotonicNowNs() + std::int64_t{boundMs} * 1000000;
+  std::int64_t pauseNs = 20000;
+  for (;;) {
+    const std::int64_t left = deadline - MonotonicNowNs();
+    if (left <= 0) return false;
+    const std::int64_t pause = std::min(pauseNs, left);
+    const timespec interval{static_cast<time_t>(pause / 1000000000),
+                            static_cast<long>(pause % 1000000000)};
+    nanosleep(&interval, nullptr);
+    pauseNs = std::min<std::int64_t>(pauseNs * 2, kLongestPauseNs);
+    if (SetLock(fd, F_WRLCK, kTransitionByte)) return true;
+    if (errno != EAGAIN && errno != EACCES) return false;
   }
 }
 
@@ -91,10 +117,9 @@ bool StillLinked(int fd, const std::string& path) {
 // Holds the transition lock of fd for one decision.
 class TransitionGuard {
  public:
-  explicit TransitionGuard(int fd, bool wait = true)
-      : fd_(fd), held_(SetLock(fd, F_WRLCK, kTransitionByte, wait)) {}
+  TransitionGuard(int fd, std::uint32_t boundMs) : fd_(fd), held_(LockTransition(fd, boundMs)) {}
   ~TransitionGuard() {
-    if (held_) SetLock(fd_, F_UNLCK, kTransitionByte, false);
+    if (held_) SetLock(fd_, F_UNLCK, kTransitionByte);
   }
   TransitionGuard(const TransitionGuard&) = delete;
   TransitionGuard& operator=(const TransitionGuard&) = delete;
@@ -103,6 +128,21 @@ class TransitionGuard {
  private:
   int fd_;
   bool held_;
+};
+
+// A descriptor of an object file opened only for a look, closed at the end of the scope.
+class Peek {
+ public:
+  explicit Peek(const std::string& path) {
+    OpenTracked(&fd_, [&] { return OpenObjectFile(path, ObjectFileOpen::kExisting); });
+  }
+  ~Peek() { CloseTracked(&fd_); }
+  Peek(const Peek&) = delete;
+  Peek& operator=(const Peek&) = delete;
+  int fd() const { return fd_; }
+
+ private:
+  int fd_ = -1;
 };
 
 }  // namespace
@@ -127,7 +167,7 @@ std::string NamedObject::FilePath(NamedKind kind, const std::string& name) {
 
 std::shared_ptr<NamedObject> NamedObject::Create(NamedKind kind, const std::string& name,
                                                  std::size_t size, const Initializer& init,
-                                                 NamedResult* result) {
+                                                 NamedResult* result, std::uint32_t boundMs) {
   *result = NamedResult::kFailed;
   if (size == 0) size = 1;  // a mapping needs at least one byte
   const std::string path = FilePath(kind, name);
@@ -135,22 +175,24 @@ std::shared_ptr<NamedObject> NamedObject::Create(NamedKind kind, const std::stri
   // Racing creators, sweepers and closers may unlink the file between our open and our lock;
   // each such round starts again with a fresh file.
   for (int attempt = 0; attempt < 16; ++attempt) {
-    int fd = OpenObjectFile(path, ObjectFileOpen::kCreateNew);
+    std::shared_ptr<NamedObject> object(new NamedObject());
+    object->name_ = name;
+    object->path_ = path;
+    int fd = object->OpenFile(ObjectFileOpen::kCreateNew);
     const bool fresh = fd >= 0;
     if (!fresh) {
       if (errno != EEXIST) return nullptr;
-      fd = OpenObjectFile(path, ObjectFileOpen::kExisting);
+      fd = object->OpenFile(ObjectFileOpen::kExisting);
       if (fd < 0) {
         if (errno == ENOENT) continue;
         return nullptr;
       }
     }
-    std::shared_ptr<NamedObject> object(new NamedObject());
-    object->fd_ = fd;
-    object->name_ = name;
-    object->path_ = path;
-    TransitionGuard guard(fd);
-    if (!guard.Held()) return nullptr;
+    TransitionGuard guard(fd, boundMs);
+    if (!guard.Held()) {
+      *result = NamedResult::kBusy;
+      return nullptr;
+    }
     if (!StillLinked(fd, path)) continue;  // object's destructor closes fd
     if (!IsPrivateObjectFile(fd, path)) return nullptr;
     if (OthersHoldHandles(fd)) {
@@ -169,7 +211,7 @@ std::shared_ptr<NamedObject> NamedObject::Create(NamedKind kind, const std::stri
     object->data_ = data;
     object->size_ = size;
     if (init && !init(data, size)) return nullptr;
-    if (!SetLock(fd, F_RDLCK, kHandleByte, false)) return nullptr;
+    if (!SetLock(fd, F_RDLCK, kHandleByte)) return nullptr;
     object->HoldName();
     *result = NamedResult::kOk;
     return object;
@@ -178,21 +220,24 @@ std::shared_ptr<NamedObject> NamedObject::Create(NamedKind kind, const std::stri
 }
 
 std::shared_ptr<NamedObject> NamedObject::Open(NamedKind kind, const std::string& name,
-                                               NamedResult* result, bool holdName) {
+                                               NamedResult* result, bool holdName,
+                                               std::uint32_t boundMs) {
   *result = NamedResult::kFailed;
   const std::string path = FilePath(kind, name);
   if (path.empty()) return nullptr;
-  int fd = OpenObjectFile(path, ObjectFileOpen::kExisting);
+  std::shared_ptr<NamedObject> object(new NamedObject());
+  object->name_ = name;
+  object->path_ = path;
+  const int fd = object->OpenFile(ObjectFileOpen::kExisting);
   if (fd < 0) {
     if (errno == ENOENT) *result = NamedResult::kNotFound;
     return nullptr;
   }
-  std::shared_ptr<NamedObject> object(new NamedObject());
-  object->fd_ = fd;
-  object->name_ = name;
-  object->path_ = path;
-  TransitionGuard guard(fd);
-  if (!guard.Held()) return nullptr;
+  TransitionGuard guard(fd, boundMs);
+  if (!guard.Held()) {
+    *result = NamedResult::kBusy;
+    return nullptr;
+  }
   if (!StillLinked(fd, path) || !OthersHoldHandles(fd)) {  // gone or stale
     *result = NamedResult::kNotFound;
     return nullptr;
@@ -206,7 +251,7 @@ std::shared_ptr<NamedObject> NamedObject::Open(NamedKind kind, const std::string
   object->data_ = data;
   object->size_ = size;
   if (holdName) {
-    if (!SetLock(fd, F_RDLCK, kHandleByte, false)) return nullptr;
+    if (!SetLock(fd, F_RDLCK, kHandleByte)) return nullptr;
     object->HoldName();
   }
   *result = NamedResult::kOk;
@@ -222,17 +267,15 @@ int NamedObject::RemoveStale() {
   while (dirent* entry = readdir(directory)) {
     if (std::strncmp(entry->d_name, "kqcp.", 5) != 0) continue;
     const std::string path = directoryPath + entry->d_name;
-    const int fd = OpenObjectFile(path, ObjectFileOpen::kExisting);
+    const Peek peek(path);
+    const int fd = peek.fd();
     if (fd < 0) continue;
-    {
-      // A file whose transition lock is taken is being created or opened: not stale.
-      TransitionGuard guard(fd, false);
-      if (guard.Held() && StillLinked(fd, path) && IsPrivateObjectFile(fd, path) &&
-          !OthersHoldHandles(fd) && unlink(path.c_str()) == 0) {
-        ++removed;
-      }
+    // A file whose transition lock is taken is being created or opened: not stale.
+    TransitionGuard guard(fd, 0);
+    if (guard.Held() && StillLinked(fd, path) && IsPrivateObjectFile(fd, path) &&
+        !OthersHoldHandles(fd) && unlink(path.c_str()) == 0) {
+      ++removed;
     }
-    close(fd);
   }
   closedir(directory);
   return removed;
@@ -241,11 +284,8 @@ int NamedObject::RemoveStale() {
 bool NamedObject::IsHeld(NamedKind kind, const std::string& name) {
   const std::string path = FilePath(kind, name);
   if (path.empty()) return false;
-  const int fd = OpenObjectFile(path, ObjectFileOpen::kExisting);
-  if (fd < 0) return false;
-  const bool held = OthersHoldHandles(fd) && StillLinked(fd, path);
-  close(fd);
-  return held;
+  const Peek peek(path);
+  return peek.fd() >= 0 && OthersHoldHandles(peek.fd()) && StillLinked(peek.fd(), path);
 }
 
 bool NamedObject::IsAlive() const { return fd_ >= 0 && OthersHoldHandles(fd_); }
@@ -255,9 +295,14 @@ void NamedObject::HoldName() {
   AddHeldName(this);
 }
 
+int NamedObject::OpenFile(ObjectFileOpen how) {
+  CloseTracked(&fd_);
+  return OpenTracked(&fd_, [&] { return OpenObjectFile(path_, how); });
+}
+
 void NamedObject::ReleaseName() {
   if (fd_ < 0 || !holdsName_) return;
-  TransitionGuard guard(fd_);
+  TransitionGuard guard(fd_, kReleaseBoundMs);
   // The last handle removes the name; anyone who opened the file meanwhile finds it unlinked
   // once they hold the transition lock, and treats the name as gone.
   if (guard.Held() && !OthersHoldHandles(fd_) && StillLinked(fd_, path_)) unlink(path_.c_str());
@@ -267,7 +312,7 @@ NamedObject::~NamedObject() {
   if (holdsName_) RemoveHeldName(this);
   if (data_) munmap(data_, size_);
   ReleaseName();
-  if (fd_ >= 0) close(fd_);
+  CloseTracked(&fd_);
 }
 
 }  // namespace Vantor::KQCP::os

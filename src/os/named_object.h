@@ -1,17 +1,22 @@
 // Named kernel objects with the lifetime of Windows names: a name exists exactly while some
-// live process holds a handle to it. Each object is a file in the user's private folder under
-// /dev/shm (see user_namespace.h) holding its shared state; every handle holds a shared
-// open-file-description lock on byte 0 of that file, which the kernel drops when the process
-// dies, so an unlocked file is a stale leftover. Create, Open and Close decide under an
-// exclusive lock on byte 1, so two racing creators never both win and a stale file is replaced
-// by the next Create and never seen by Open. When a process exits normally or unloads the
-// library, the names whose last holder it is are removed.
+// live process holds a handle to it. Each object is a file in the user's private folder (see
+// user_namespace.h) holding its shared state; every handle holds a shared open-file-description
+// lock on byte 0 of that file, which the kernel drops when the process dies, so an unlocked
+// file is a stale leftover. Create, Open and Close decide under an exclusive lock on byte 1, so
+// two racing creators never both win and a stale file is replaced by the next Create and never
+// seen by Open. That lock is waited for only so long: a peer stopped inside its own Create or
+// Close (or a hostile one) must not stall everyone who uses the name. When a process exits
+// normally or unloads the library, the names whose last holder it is are removed; a forked
+// child holds none of its parent's names (see object_descriptors.h).
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+
+#include "os/user_namespace.h"
 
 namespace Vantor::KQCP::os {
 
@@ -22,7 +27,14 @@ enum class NamedResult {
   kAlreadyExists,  // Create: a live process holds the name
   kNotFound,       // Open: nobody holds the name
   kFailed,         // a system call failed
+  kBusy,           // another process kept the name's transition lock past the bound
 };
+
+// How long Create and Open wait for another process's creation, opening or closing of the same
+// name (microseconds, normally) when the caller names no bound of its own.
+inline constexpr std::uint32_t kTransitionBoundMs = 1000;
+// Closing waits less: a close that cannot decide leaves the file for the next sweep.
+inline constexpr std::uint32_t kReleaseBoundMs = 50;
 
 class NamedObject {
  public:
@@ -30,15 +42,18 @@ class NamedObject {
   using Initializer = std::function<bool(void* data, std::size_t size)>;
 
   // Brings the name into existence with size bytes of zeroed state; fails with kAlreadyExists
-  // when a live process holds it.
+  // when a live process holds it, and with kBusy when another process's transition on the name
+  // did not end within boundMs.
   static std::shared_ptr<NamedObject> Create(NamedKind kind, const std::string& name,
                                              std::size_t size, const Initializer& init,
-                                             NamedResult* result);
+                                             NamedResult* result,
+                                             std::uint32_t boundMs = kTransitionBoundMs);
   // Opens a name that a live process holds; the whole object is mapped. With holdName false
   // the object is mapped without holding the name: the name goes when its holders close,
-  // whatever this object does, and IsAlive tells whether that has happened.
+  // whatever this object does, and IsAlive tells whether that has happened. kBusy as Create.
   static std::shared_ptr<NamedObject> Open(NamedKind kind, const std::string& name,
-                                           NamedResult* result, bool holdName = true);
+                                           NamedResult* result, bool holdName = true,
+                                           std::uint32_t boundMs = kTransitionBoundMs);
   // Closing the last handle of a name removes its file.
   ~NamedObject();
   NamedObject(const NamedObject&) = delete;
@@ -75,6 +90,8 @@ class NamedObject {
 
   // Lets the exit hook find this object while it holds its name.
   void HoldName();
+  // Opens the object file into fd_ (closing one opened before); see object_descriptors.h.
+  int OpenFile(ObjectFileOpen how);
 
   int fd_ = -1;
   bool holdsName_ = false;

@@ -5,8 +5,8 @@ namespace Vantor::KQCP::os {
 
 std::unique_ptr<CountingSemaphore> CreateNamedSemaphore(const std::string& name,
                                                         std::uint32_t initial,
-                                                        std::uint32_t maximum,
-                                                        NamedResult* result) {
+                                                        std::uint32_t maximum, NamedResult* result,
+                                                        std::uint32_t boundMs) {
   if (initial > maximum) {
     *result = NamedResult::kFailed;
     return nullptr;
@@ -17,15 +17,15 @@ std::unique_ptr<CountingSemaphore> CreateNamedSemaphore(const std::string& name,
         CountingSemaphore::InitState(static_cast<SemaphoreState*>(data), initial, maximum);
         return true;
       },
-      result);
+      result, boundMs);
   if (!object) return nullptr;
   auto* state = static_cast<SemaphoreState*>(object->Data());
   return std::make_unique<CountingSemaphore>(state, true, std::move(object));
 }
 
 std::unique_ptr<CountingSemaphore> OpenNamedSemaphore(const std::string& name, NamedResult* result,
-                                                      bool holdName) {
-  auto object = NamedObject::Open(NamedKind::kSemaphore, name, result, holdName);
+                                                      bool holdName, std::uint32_t boundMs) {
+  auto object = NamedObject::Open(NamedKind::kSemaphore, name, result, holdName, boundMs);
   if (!object) return nullptr;
   if (object->Size() < sizeof(SemaphoreState)) {
     *result = NamedResult::kFailed;

@@ -13,8 +13,10 @@ namespace Vantor::KQCP::os {
 
 std::unique_ptr<CountingSemaphore> CreateNamedSemaphore(const std::string& name,
                                                         std::uint32_t initial,
-                                                        std::uint32_t maximum, NamedResult* result);
+                                                        std::uint32_t maximum, NamedResult* result,
+                                                        std::uint32_t boundMs = kTransitionBoundMs);
 std::unique_ptr<CountingSemaphore> OpenNamedSemaphore(const std::string& name, NamedResult* result,
-                                                      bool holdName = true);
+                                                      bool holdName = true,
+                                                      std::uint32_t boundMs = kTransitionBoundMs);
 
 }  // namespace Vantor::KQCP::os

@@ -13,10 +13,12 @@ class SharedMemory {
  public:
   // size zeroed bytes under a new name.
   static std::unique_ptr<SharedMemory> Create(const std::string& name, std::size_t size,
-                                              NamedResult* result);
+                                              NamedResult* result,
+                                              std::uint32_t boundMs = kTransitionBoundMs);
   // The whole object as its creator made it; see NamedObject::Open for holdName.
   static std::unique_ptr<SharedMemory> Open(const std::string& name, NamedResult* result,
-                                            bool holdName = true);
+                                            bool holdName = true,
+                                            std::uint32_t boundMs = kTransitionBoundMs);
   bool IsAlive() const { return object_->IsAlive(); }
 
   void* Data() const { return object_->Data(); }

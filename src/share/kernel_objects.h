@@ -1,7 +1,8 @@
 // The named mutex holder and the four functions that fill a holder with a named mutex or
 // semaphore. Results: 0 success, -1 the holder already holds a handle, 2 failure (for Create
-// also: the name exists already; for Open: nobody holds the name). Opening with holdName false
-// uses the object without keeping its name alive.
+// also: the name exists already; for Open: nobody holds the name), 3 another process's
+// creation, opening or closing of the name did not end within boundMs. Opening with holdName
+// false uses the object without keeping its name alive.
 #pragma once
 
 #include <memory>
@@ -15,13 +16,12 @@ namespace Vantor::KQCP {
 inline constexpr int kKernelObjectOk = 0;
 inline constexpr int kKernelObjectHeld = -1;
 inline constexpr int kKernelObjectFailed = 2;
+inline constexpr int kKernelObjectBusy = 3;
 
 struct NamedMutex {
   std::unique_ptr<os::NamedMutexHandle> handle;
   std::string name;  // stays empty, as the holder never needs it
 
-  // Waits without a time limit; an abandoned mutex counts as acquired.
-  bool Lock() { return handle && handle->Lock() != os::LockResult::kFailed; }
   // Waits at most the time given; kFailed without a handle.
   os::LockResult LockFor(std::uint32_t milliseconds) {
     return handle ? handle->LockFor(milliseconds) : os::LockResult::kFailed;
@@ -34,11 +34,14 @@ struct NamedMutex {
   void Close() { handle.reset(); }
 };
 
-int CreateNamedMutex(NamedMutex& holder, const std::string& name);
-int OpenNamedMutex(NamedMutex& holder, const std::string& name, bool holdName = true);
+int CreateNamedMutex(NamedMutex& holder, const std::string& name,
+                     std::uint32_t boundMs = os::kTransitionBoundMs);
+int OpenNamedMutex(NamedMutex& holder, const std::string& name, bool holdName = true,
+                   std::uint32_t boundMs = os::kTransitionBoundMs);
 int CreateNamedSemaphore(VEXO::System::Thread::Semaphore& holder, const std::string& name,
-                         std::uint32_t initial, std::uint32_t maximum);
+                         std::uint32_t initial, std::uint32_t maximum,
+                         std::uint32_t boundMs = os::kTransitionBoundMs);
 int OpenNamedSemaphore(VEXO::System::Thread::Semaphore& holder, const std::string& name,
-                       bool holdName = true);
+                       bool holdName = true, std::uint32_t boundMs = os::kTransitionBoundMs);
 
 }  // namespace Vantor::KQCP

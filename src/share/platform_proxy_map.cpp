@@ -1,6 +1,7 @@
 // Proxy map entries, parsed within the used part of the mapping whatever the header says.
 #include "share/platform_proxy_map.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "share/package_record.h"
@@ -25,6 +26,18 @@ struct Located {
   PlatformProxyMap::Entry entry;
 };
 
+// The size of an entry whose name length word is lengthWord, with room bytes from its start to
+// the end of the used part; 0 when it does not fit.
+std::uint32_t EntrySize(std::uint32_t lengthWord, std::uint32_t room) {
+  const auto length = static_cast<std::int32_t>(lengthWord);
+  if (room < kEntryFixed || length < 0 ||
+      static_cast<std::uint32_t>(length) > PackageRecord::kMaxStringLength ||
+      room - kEntryFixed < static_cast<std::uint32_t>(length)) {
+    return 0;
+  }
+  return kEntryFixed + static_cast<std::uint32_t>(length);
+}
+
 // Walks the entries up to the count, each bounded by the used part of the data area.
 std::vector<Located> Walk(const ShareMapMemory& map) {
   std::vector<Located> found;
@@ -35,15 +48,15 @@ std::vector<Located> Walk(const ShareMapMemory& map) {
   std::uint32_t at = kEntriesOffset;
   for (std::uint32_t i = 0; i < count; ++i) {
     if (used - at < kEntryFixed) break;
-    const std::uint32_t pid = Load32(data + at);
-    const auto length = static_cast<std::int32_t>(Load32(data + at + 4));
-    if (length < 0 || static_cast<std::uint32_t>(length) > PackageRecord::kMaxStringLength ||
-        used - at - kEntryFixed < static_cast<std::uint32_t>(length)) {
-      break;
-    }
-    const std::uint32_t size = kEntryFixed + static_cast<std::uint32_t>(length);
-    found.push_back(
-        {at, size, {pid, std::string(reinterpret_cast<const char*>(data + at + 8), length)}});
+    // Copied first: the words may change under the walk.
+    std::uint8_t fixed[kEntryFixed];
+    std::memcpy(fixed, data + at, kEntryFixed);
+    const std::uint32_t size = EntrySize(Load32(fixed + 4), used - at);
+    if (size == 0) break;
+    found.push_back({at,
+                     size,
+                     {Load32(fixed), std::string(reinterpret_cast<const char*>(data + at + 8),
+                                                 size - kEntryFixed)}});
     at += size;
   }
   return found;
@@ -69,7 +82,7 @@ bool PlatformProxyMap::Register(ShareMapMemory& map, std::uint32_t processId,
   if (name.size() > PackageRecord::kMaxStringLength) return false;
   const auto length = static_cast<std::uint32_t>(name.size());
   auto room = [&] { return map.GetCapacity() - map.GetUsedSize() >= kEntryFixed + length; };
-  if (!room() && (RemoveGone(map, isGone) == 0 || !room())) return false;
+  if (!room() && (RemoveGone(map, isGone).removed == 0 || !room())) return false;
   std::uint8_t fixed[kEntryFixed];
   Store32(fixed, processId);
   Store32(fixed + 4, length);
@@ -79,21 +92,46 @@ bool PlatformProxyMap::Register(ShareMapMemory& map, std::uint32_t processId,
   return true;
 }
 
-int PlatformProxyMap::RemoveGone(ShareMapMemory& map, const IsGone& isGone) {
-  int removed = 0;
-  // Backwards, so that the offsets of the entries still to look at stay valid.
-  const std::vector<Located> entries = Walk(map);
-  for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
-    if (!isGone(it->entry.name)) continue;
-    std::uint8_t* data = map.GetData();
-    const std::uint32_t used = map.GetUsedSize();
-    const std::uint32_t end = it->offset + it->size;
-    std::memmove(data + it->offset, data + end, used - end);
-    map.SetUsedSize(used - it->size);
-    Store32(data + 4, Load32(data + 4) - 1);
-    ++removed;
+PlatformProxyMap::Cleaned PlatformProxyMap::RemoveGone(ShareMapMemory& map, const IsGone& isGone) {
+  Cleaned cleaned;
+  const std::uint32_t room = std::min(map.MappedCapacity(), kCapacity);
+  if (!map.IsOpen() || room < kEntriesOffset) return cleaned;
+  // One copy of the used part: the liveness checks below make system calls, during which a
+  // peer may change any word of the mapping.
+  const bool capacityKept = map.GetCapacity() == room;
+  if (!capacityKept) map.RestoreCapacity(room);
+  const std::uint32_t used = map.GetUsedSize();
+  if (used < kEntriesOffset) {
+    cleaned.repaired = true;
+    Initialize(map, Load32(map.GetData()));
+    return cleaned;
   }
-  return removed;
+  const std::vector<std::uint8_t> copy(map.GetData(), map.GetData() + used);
+  const std::uint32_t count = Load32(copy.data() + 4);
+  std::vector<std::uint8_t> kept(copy.begin(), copy.begin() + kEntriesOffset);
+  std::uint32_t at = kEntriesOffset, entries = 0, keptEntries = 0;
+  for (; entries < count; ++entries) {
+    if (used - at < kEntryFixed) break;
+    const std::uint32_t size = EntrySize(Load32(copy.data() + at + 4), used - at);
+    if (size == 0) break;
+    const std::string name(reinterpret_cast<const char*>(copy.data() + at + kEntryFixed),
+                           size - kEntryFixed);
+    if (isGone(name)) {
+      ++cleaned.removed;
+    } else {
+      kept.insert(kept.end(), copy.begin() + at, copy.begin() + at + size);
+      ++keptEntries;
+    }
+    at += size;
+  }
+  cleaned.repaired = !capacityKept || entries != count || at != used;
+  if (cleaned.removed == 0 && !cleaned.repaired) return cleaned;
+  // Laid out from the copy, so it fits what was copied, whatever the words say now.
+  Store32(kept.data() + 4, keptEntries);
+  std::memcpy(map.GetData(), kept.data(), kept.size());
+  map.RestoreCapacity(room);
+  map.SetUsedSize(static_cast<std::uint32_t>(kept.size()));
+  return cleaned;
 }
 
 std::vector<PlatformProxyMap::Entry> PlatformProxyMap::ReadAll(const ShareMapMemory& map) {

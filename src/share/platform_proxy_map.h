@@ -1,7 +1,9 @@
 // The platform proxy map: how the service learns which clients exist. Data area layout
 // (little-endian 32-bit): 0 service process id, 4 entry count, 8.. entries, each a client
 // process id, a name length L (0..65536) and L name bytes. The mapping's used size is 8 plus
-// the entries. Callers hold the platform mutex.
+// the entries. Callers hold the platform mutex, but any process of the user may write anything
+// there at any time: every word is read once, from a copy, and what is written back is laid
+// out from that copy within the mapping's real size.
 #pragma once
 
 #include <cstdint>
@@ -33,8 +35,14 @@ class PlatformProxyMap {
   // False when out of room even then.
   static bool Register(ShareMapMemory& map, std::uint32_t processId, const std::string& name,
                        const IsGone& isGone);
-  // Removes every entry whose client is gone; returns how many went.
-  static int RemoveGone(ShareMapMemory& map, const IsGone& isGone);
+  struct Cleaned {
+    int removed = 0;
+    // The header did not match the entries (a scribble, or a client killed while it
+    // registered): the map was rewritten from the entries that parse.
+    bool repaired = false;
+  };
+  // Removes every entry whose client is gone, and repairs a damaged map.
+  static Cleaned RemoveGone(ShareMapMemory& map, const IsGone& isGone);
   // Every entry that parses, in order; parsing stops at the first that does not.
   static std::vector<Entry> ReadAll(const ShareMapMemory& map);
 };

@@ -3,7 +3,8 @@
 
 namespace Vantor::KQCP {
 
-QueueCache::Route QueueCache::Resolve(const std::string& name) {
+QueueCache::Route QueueCache::Resolve(const std::string& name, bool* busy) {
+  if (busy) *busy = false;
   auto it = queues_.find(name);
   if (it != queues_.end()) {
     if (it->second.checkedInRound == round_) return it->second.queue;
@@ -14,7 +15,12 @@ QueueCache::Route QueueCache::Resolve(const std::string& name) {
     queues_.erase(it);  // its owner is gone, or made the name afresh
   }
   auto queue = std::make_shared<SharePackageDataQueue>();
-  if (!queue->Open(name, false, openLockMs_)) return nullptr;
+  os::NamedResult result{};
+  if (!queue->Open(name, false, openLockMs_, &result)) {
+    // A held mutex is no reason to wait here: Open then takes the queue as it is.
+    if (busy) *busy = result == os::NamedResult::kBusy;
+    return nullptr;
+  }
   // Whoever still holds an evicted queue (a waiting record, a request) keeps it mapped.
   if (queues_.size() >= kMaxCachedQueues) queues_.erase(queues_.begin());
   return queues_.emplace(name, Cached{std::move(queue), round_}).first->second.queue;

@@ -15,12 +15,14 @@ class QueueCache {
  public:
   static constexpr std::size_t kMaxCachedQueues = 64;
   using Route = std::shared_ptr<SharePackageDataQueue>;
-  // Opening a queue waits at most openLockMs for its mutex.
+  // Opening a queue waits at most openLockMs for its mutex, and as long for a name that
+  // another process is creating or closing.
   explicit QueueCache(std::uint32_t openLockMs) : openLockMs_(openLockMs) {}
 
-  // The live queue of that name; null when nobody holds the name. A queue found alive since
-  // the last NextRound is not asked again (one system call saved per record of a batch).
-  Route Resolve(const std::string& name);
+  // The live queue of that name; null when nobody holds the name, or (with *busy set) when it
+  // could not be opened within the bound and may be asked for again later. A queue found alive
+  // since the last NextRound is not asked again (one system call saved per record of a batch).
+  Route Resolve(const std::string& name, bool* busy = nullptr);
   void NextRound() { ++round_; }
 
  private:

@@ -25,10 +25,12 @@ RecordSender::Outcome RecordSender::DeliverNow(SharePackageDataQueue& queue,
 void RecordSender::Add(Route route, ShareBacklog::Ticket ticket, Encoded record) {
   if (last_.account != ticket.account.get()) {
     const std::string& queueName = ticket.account->queue;
-    last_ = {ticket.account.get(), &lanes_[queueName], Resolve(queueName)};
+    bool busy = false;
+    Route live = Resolve(queueName, &busy);
+    last_ = {ticket.account.get(), &lanes_[queueName], std::move(live), busy};
   }
   if (!route) route = last_.queue;
-  if (!route) {
+  if (!route && !last_.busy) {
     settled_(ticket, Outcome::kGone);
     return;
   }
@@ -44,12 +46,31 @@ void RecordSender::Settle(Lane& lane, Outcome outcome) {
   --pending_;
 }
 
+void RecordSender::Stall(Lane& lane, Clock::time_point now) {
+  lane.pausedUntil = now + kStalledPause;
+  while (!lane.records.empty() && now >= lane.records.front().giveUpAt) {
+    Settle(lane, Outcome::kFull);
+  }
+}
+
 void RecordSender::FlushLane(Lane& lane, Clock::time_point now) {
   SharePackageDataQueue* locked = nullptr;
   const SharePackageDataQueue* alive = nullptr;
   int pushedUnderLock = 0;
   while (!lane.records.empty()) {
     Pending& front = lane.records.front();
+    if (!front.route) {
+      bool busy = false;
+      front.route = Resolve(front.ticket.account->queue, &busy);
+      if (!front.route) {
+        if (!busy) {
+          Settle(lane, Outcome::kGone);
+          continue;
+        }
+        Stall(lane, now);
+        break;
+      }
+    }
     // The queue a record was addressed to must still be held by its owner: a later process of
     // the same name makes a queue of its own. Asked once per queue and flush.
     if (alive != front.route.get()) {
@@ -71,11 +92,7 @@ void RecordSender::FlushLane(Lane& lane, Clock::time_point now) {
       pushedUnderLock = 0;
       const int result = front.route->LockFor(kLockBoundMs);
       if (result > 0) {
-        // Held for long by someone: full for now, and left alone for a while.
-        lane.pausedUntil = now + kStalledPause;
-        while (!lane.records.empty() && now >= lane.records.front().giveUpAt) {
-          Settle(lane, Outcome::kFull);
-        }
+        Stall(lane, now);  // held for long by someone: full for now
         break;
       }
       if (result < 0) {

@@ -44,8 +44,11 @@ class RecordSender {
   using Settled = std::function<void(ShareBacklog::Ticket& ticket, Outcome outcome)>;
   explicit RecordSender(Settled settled) : settled_(std::move(settled)) {}
 
-  // The live queue of that name, opened when needed; null when nobody holds the name.
-  Route Resolve(const std::string& queueName) { return queues_.Resolve(queueName); }
+  // The live queue of that name, opened when needed; null when nobody holds the name, or when
+  // it stayed busy past a short bound (*busy; see QueueCache).
+  Route Resolve(const std::string& queueName, bool* busy = nullptr) {
+    return queues_.Resolve(queueName, busy);
+  }
   // Liveness found in this round is trusted until the next (the manager calls it per turn).
   void NextRound() {
     queues_.NextRound();
@@ -56,7 +59,7 @@ class RecordSender {
   // Pushes if the queue's mutex can be had without waiting: kFull also when it is held.
   static Outcome DeliverNow(SharePackageDataQueue& queue, const Encoded& record);
   // Queues a delivery behind earlier ones to the ticket's queue, bound to route (or, when null,
-  // to the queue live now).
+  // to the queue live now; when that cannot be opened yet, to the one live when it can).
   void Add(Route route, ShareBacklog::Ticket ticket, Encoded record);
   // Tries every waiting delivery once, oldest first, keeping the order per queue.
   void Flush();
@@ -66,7 +69,7 @@ class RecordSender {
 
  private:
   struct Pending {
-    Route route;
+    Route route;  // null: not yet opened (busy so far)
     ShareBacklog::Ticket ticket;
     Encoded record;
     Clock::time_point giveUpAt;
@@ -78,6 +81,9 @@ class RecordSender {
   };
   // Delivers what it can of one lane; the lane's records stay in order.
   void FlushLane(Lane& lane, Clock::time_point now);
+  // A receiver that cannot be had now: the lane rests a while, and records past their limit
+  // end as full.
+  void Stall(Lane& lane, Clock::time_point now);
   void Settle(Lane& lane, Outcome outcome);
 
   Settled settled_;
@@ -88,6 +94,7 @@ class RecordSender {
     const ShareBacklog::Account* account = nullptr;
     Lane* lane = nullptr;
     Route queue;
+    bool busy = false;  // queue is null as it could not be opened yet
   } last_;
   // When records added since the last flush give up: one clock reading for all of them.
   Clock::time_point giveUpAtRound_{};

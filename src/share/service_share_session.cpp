@@ -29,8 +29,11 @@ bool ServiceShareSession::Initialize(ShareSessionManager_* manager,
       kKernelObjectOk) {
     return false;
   }
-  dataMutex_.Lock();
-  if (dataView_.Create(SessionDataMapName(platform, sessionName), kInitialDataCapacity)) {
+  // Made just now, but any process of the user may already have opened and taken it.
+  const os::LockResult locked = dataMutex_.LockFor(kSessionDataLockBoundMs);
+  if (locked == os::LockResult::kTimedOut || locked == os::LockResult::kFailed) return false;
+  if (dataView_.Create(SessionDataMapName(platform, sessionName), kInitialDataCapacity,
+                       kSessionDataLockBoundMs)) {
     manager_ = manager;
     initialised_ = true;
   }

@@ -18,10 +18,12 @@ void ShareMapMemory::Attach(std::unique_ptr<os::SharedMemory> mapping, const std
   open_ = true;
 }
 
-bool ShareMapMemory::Create(const std::string& name, std::uint32_t capacity) {
+bool ShareMapMemory::Create(const std::string& name, std::uint32_t capacity, std::uint32_t boundMs,
+                            os::NamedResult* result) {
   if (open_) return false;
-  os::NamedResult result{};
-  auto mapping = os::SharedMemory::Create(name, std::size_t{capacity} + kHeaderSize, &result);
+  os::NamedResult ignored{};
+  auto mapping = os::SharedMemory::Create(name, std::size_t{capacity} + kHeaderSize,
+                                          result ? result : &ignored, boundMs);
   if (!mapping) return false;
   Attach(std::move(mapping), name, true);
   SetHeaderWord(0, capacity);
@@ -29,10 +31,11 @@ bool ShareMapMemory::Create(const std::string& name, std::uint32_t capacity) {
   return true;
 }
 
-bool ShareMapMemory::Open(const std::string& name, bool holdName) {
+bool ShareMapMemory::Open(const std::string& name, bool holdName, std::uint32_t boundMs,
+                          os::NamedResult* result) {
   if (open_) return false;
-  os::NamedResult result{};
-  auto mapping = os::SharedMemory::Open(name, &result, holdName);
+  os::NamedResult ignored{};
+  auto mapping = os::SharedMemory::Open(name, result ? result : &ignored, holdName, boundMs);
   if (!mapping || mapping->Size() < kHeaderSize) return false;
   Attach(std::move(mapping), name, false);
   return true;
@@ -81,6 +84,10 @@ bool ShareMapMemory::Append(const void* source, std::uint32_t length) {
   if (length) std::memcpy(data_ + used, source, length);
   SetHeaderWord(1, used + length);
   return true;
+}
+
+void ShareMapMemory::RestoreCapacity(std::uint32_t capacity) {
+  if (open_) SetHeaderWord(0, std::min(capacity, MappedCapacity()));
 }
 
 bool ShareMapMemory::SetUsedSize(std::uint32_t length) {

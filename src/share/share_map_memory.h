@@ -22,9 +22,12 @@ class ShareMapMemory {
 
   // Fails when open already or when the name exists: creating never attaches to another
   // process's mapping.
-  bool Create(const std::string& name, std::uint32_t capacity);
+  // result (may be null) tells why not, kBusy among others (see os::NamedObject).
+  bool Create(const std::string& name, std::uint32_t capacity,
+              std::uint32_t boundMs = os::kTransitionBoundMs, os::NamedResult* result = nullptr);
   // holdName false: map without keeping the name alive (see os::NamedObject::Open).
-  bool Open(const std::string& name, bool holdName = true);
+  bool Open(const std::string& name, bool holdName = true,
+            std::uint32_t boundMs = os::kTransitionBoundMs, os::NamedResult* result = nullptr);
   // True while the mapped object is still the live one of its name.
   bool IsAlive() const { return open_ && mapping_->IsAlive(); }
   bool Close();
@@ -42,6 +45,9 @@ class ShareMapMemory {
 
   bool Append(const void* source, std::uint32_t length);
   bool SetUsedSize(std::uint32_t length);
+  // Writes the capacity word again, at most what is mapped: for the repair of a scribbled
+  // header by the mapping's owner.
+  void RestoreCapacity(std::uint32_t capacity);
 
  private:
   std::uint32_t HeaderWord(int index) const;

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "os/futex.h"
+#include "os/named_object.h"
 
 namespace Vantor::KQCP {
 namespace {
@@ -107,47 +108,55 @@ void SharePackageDataQueue::CloseHandles() {
 }
 
 bool SharePackageDataQueue::Establish(const std::string& name, bool create, bool holdName,
-                                      std::uint32_t lockBoundMs) {
+                                      std::uint32_t boundMs, os::NamedResult* result) {
+  os::NamedResult ignored{};
+  if (!result) result = &ignored;
+  *result = os::NamedResult::kFailed;
   if (open_) return false;
   open_ = true;
   name_ = name;
-  const int mutexResult = create ? CreateNamedMutex(mutex_, name + kMutexSuffix)
-                                 : OpenNamedMutex(mutex_, name + kMutexSuffix, holdName);
+  const os::Deadline deadline = os::Deadline::After(boundMs);
+  const int mutexResult =
+      create ? CreateNamedMutex(mutex_, name + kMutexSuffix, deadline.LeftMs())
+             : OpenNamedMutex(mutex_, name + kMutexSuffix, holdName, deadline.LeftMs());
   if (mutexResult != kKernelObjectOk) {
+    // Open: a missing mutex is a missing queue.
+    *result = mutexResult == kKernelObjectBusy ? os::NamedResult::kBusy
+              : create                         ? os::NamedResult::kFailed
+                                               : os::NamedResult::kNotFound;
     CloseHandles();
     return false;
   }
-  // Waits for the creator to finish making the queue; an opener waits only so long, as a
-  // mutex that some process keeps held must not stall it (the objects are then taken as they
-  // are).
-  os::LockResult locked = os::LockResult::kAcquired;
-  if (create || lockBoundMs == kNoBound) {
-    locked = mutex_.handle->Lock();
-  } else {
-    locked = mutex_.LockFor(lockBoundMs);
-  }
+  // Waits for the creator to finish making the queue; only so long, as a mutex that some
+  // process keeps held must not stall anyone. An opener then takes the objects as they are; a
+  // creator gives up, as others may already be waiting on its half-made queue.
+  const os::LockResult locked = mutex_.LockFor(deadline.LeftMs());
   const bool held = locked == os::LockResult::kAcquired || locked == os::LockResult::kAbandoned;
-  bool ok =
-      create ? CreateNamedSemaphore(semaphore_, name + kSemaphoreSuffix, 0, kMaxPending) ==
-                   kKernelObjectOk
-             : OpenNamedSemaphore(semaphore_, name + kSemaphoreSuffix, holdName) == kKernelObjectOk;
-  ok = ok && (create ? map_.Create(name + kMapSuffix, kCapacity)
-                     : map_.Open(name + kMapSuffix, holdName));
+  bool ok = held || !create;
+  ok = ok && (create ? CreateNamedSemaphore(semaphore_, name + kSemaphoreSuffix, 0, kMaxPending,
+                                            deadline.LeftMs())
+                     : OpenNamedSemaphore(semaphore_, name + kSemaphoreSuffix, holdName,
+                                          deadline.LeftMs())) == kKernelObjectOk;
+  ok = ok && (create ? map_.Create(name + kMapSuffix, kCapacity, deadline.LeftMs(), result)
+                     : map_.Open(name + kMapSuffix, holdName, deadline.LeftMs(), result));
   // What the mapping really holds, not what its header says: the header may be scribbled.
   capacity_ = ok ? map_.MappedCapacity() : 0;
   ok = ok && capacity_ >= kQueueHeaderSize + PackageRecord::kFixedBytes;
   if (ok && create) {
-    for (int word = 0; word < 4; ++word) StoreWord(word, 0);
-    StoreWord(3, AreaSize() - 1);
+    for (Word word : {kCountWord, kReadWord, kWriteWord}) StoreWord(word, 0);
+    StoreWord(kEndWord, AreaSize() - 1);
   }
   // A writer that died holding the mutex may have left the count behind.
   if (ok && locked == os::LockResult::kAbandoned) Recount();
   if (held) mutex_.Unlock();
   if (!ok) {
+    if (*result == os::NamedResult::kOk) *result = os::NamedResult::kFailed;
+    if (!held && create) *result = os::NamedResult::kBusy;
     // Leave nothing half-made behind: the names go with our handles.
     CloseHandles();
     return false;
   }
+  *result = os::NamedResult::kOk;
   creator_ = create;
   return true;
 }
@@ -163,13 +172,13 @@ bool SharePackageDataQueue::IsAliveRecently() const {
   return true;
 }
 
-bool SharePackageDataQueue::Create(const std::string& name) {
-  return Establish(name, true, true, kNoBound);
+bool SharePackageDataQueue::Create(const std::string& name, std::uint32_t boundMs) {
+  return Establish(name, true, true, boundMs, nullptr);
 }
 
-bool SharePackageDataQueue::Open(const std::string& name, bool holdName,
-                                 std::uint32_t lockBoundMs) {
-  return Establish(name, false, holdName, lockBoundMs);
+bool SharePackageDataQueue::Open(const std::string& name, bool holdName, std::uint32_t boundMs,
+                                 os::NamedResult* result) {
+  return Establish(name, false, holdName, boundMs, result);
 }
 
 bool SharePackageDataQueue::IsDamaged() const {
@@ -186,8 +195,8 @@ void SharePackageDataQueue::Reset() {
   std::uint8_t* view = map_.GetData() - ShareMapMemory::kHeaderSize;
   Store32(view, capacity_);
   Store32(view + 4, 0);
-  for (int word = 0; word < 3; ++word) StoreWord(word, 0);
-  StoreWord(3, AreaSize() - 1);
+  for (Word word : {kCountWord, kReadWord, kWriteWord}) StoreWord(word, 0);
+  StoreWord(kEndWord, AreaSize() - 1);
   SettleSignal();
 }
 
@@ -197,17 +206,11 @@ void SharePackageDataQueue::SettleSignal() {
 
 bool SharePackageDataQueue::Close() {
   if (!open_) return false;
-  mutex_.Lock();
+  // Only this view goes: what other processes see is unchanged, so there is nothing to wait
+  // for.
   map_.Close();
   open_ = false;
-  mutex_.Unlock();
   return true;
-}
-
-int SharePackageDataQueue::Lock() {
-  if (!open_) return -1;
-  if (mutex_.handle->Lock() == os::LockResult::kAbandoned) Recount();
-  return 0;
 }
 
 int SharePackageDataQueue::LockFor(std::uint32_t milliseconds) {
@@ -227,8 +230,8 @@ int SharePackageDataQueue::LockFor(std::uint32_t milliseconds) {
 }
 
 void SharePackageDataQueue::Recount() {
-  // The last holder died inside Push: every record up to W is whole (W moves after the record
-  // is written), but the count may lag behind. Walk the records and count them again.
+  // The last holder died inside Push: the records from R to W are exactly those committed
+  // (see PlanStore), but the count may lag behind. Walk them and count them again.
   Offsets at{};
   if (!ReadOffsets(&at)) return;  // the owner resets a damaged header
   const std::uint32_t area = AreaSize();
@@ -248,7 +251,7 @@ void SharePackageDataQueue::Recount() {
     if (read > at.write && next >= at.end) next = 0;
     read = next;
   }
-  StoreWord(0, records);
+  StoreWord(kCountWord, records);
 }
 
 void SharePackageDataQueue::Discard() { CloseHandles(); }
@@ -279,8 +282,8 @@ bool SharePackageDataQueue::ReadOffsets(Offsets* at) const {
   return at->read <= at->write || at->read <= at->end;
 }
 
-void SharePackageDataQueue::StoreWord(int index, std::uint32_t value) {
-  Store32(map_.GetData() + 4 * index, value);
+void SharePackageDataQueue::StoreWord(Word word, std::uint32_t value) {
+  Store32(map_.GetData() + 4 * word, value);
 }
 
 std::uint32_t SharePackageDataQueue::GetCount() const {
@@ -305,48 +308,64 @@ bool SharePackageDataQueue::Encode(const RecordParts& record, std::vector<std::u
   return true;
 }
 
-template <class Write>
-std::uint32_t SharePackageDataQueue::Store(std::uint32_t length, const Write& write) {
-  Offsets at{};
-  if (!ReadOffsets(&at)) return 0;
+std::uint32_t SharePackageDataQueue::PushEncodedPartly(const std::uint8_t* bytes,
+                                                       std::uint32_t length, int stores) {
+  return Store(
+      length, [&](std::uint8_t* out) { std::memcpy(out, bytes, length); }, stores);
+}
+
+// The next locker after a writer's death walks the records from R to W (wrapped: from R to E,
+// then from 0 to W), so each store below keeps that walk over committed records only; storing
+// W commits the record, and the count follows (a recount sets it should the writer die first).
+bool SharePackageDataQueue::PlanStore(const Offsets& at, std::uint32_t length,
+                                      StorePlan* plan) const {
   const std::uint32_t area = AreaSize();
-  if (length == 0 || length > area) return 0;
+  if (length == 0 || length > area) return false;
   if (at.count == 0) {
-    // Empty: start again at the beginning, so that a record as large as the area fits. The
-    // count is what commits the record; a writer that dies before it leaves an empty queue.
-    write(Area());
-    StoreWord(3, area - 1);
-    StoreWord(1, 0);
-    StoreWord(2, length);
-    StoreWord(0, 1);
-    ++unsignalled_;
-    return length;
+    // Empty: start again at the beginning, so that a record as large as the area fits. R and W
+    // move to 0 through a wrapped empty state (R = E, W = 0), which reads nothing, rather than
+    // through one where R lies below an old W and the walk would take old records again.
+    if (at.read != 0 || at.write != 0) {
+      plan->Add(kEndWord, at.read);
+      plan->Add(kWriteWord, 0);
+      plan->Add(kReadWord, 0);
+    }
+    if (at.end != area - 1) plan->Add(kEndWord, area - 1);
+    plan->place = 0;
+    plan->Add(kWriteWord, length);
+    plan->Add(kCountWord, 1);
+    return true;
   }
-  std::uint32_t place;
-  bool wraps = false;
   if (at.read > at.write) {
     // Wrapped: the writer must stay strictly behind the reader.
-    if (length >= at.read - at.write) return 0;
-    place = at.write;
+    if (length >= at.read - at.write) return false;
+    plan->place = at.write;
   } else if (area - at.write >= length) {
-    place = at.write;
+    // E means nothing while R <= W; it is set back for the next wrap.
+    if (at.end != area - 1) plan->Add(kEndWord, area - 1);
+    plan->place = at.write;
   } else if (length < at.read) {
-    place = 0;
-    wraps = true;
+    // The upper region ends at the old W: E is set while it still means nothing.
+    plan->Add(kEndWord, at.write);
+    plan->place = 0;
   } else {
-    return 0;
+    return false;
   }
-  write(Area() + place);
-  // Each store leaves a readable queue should this process die before the next: the end mark
-  // before the wrap, the write offset before the count (which the next locker, finding the
-  // mutex abandoned, counts again).
-  if (wraps) {
-    StoreWord(3, at.write);
-  } else if (at.read <= at.write && at.end != area - 1) {
-    StoreWord(3, area - 1);
+  plan->Add(kWriteWord, plan->place + length);
+  plan->Add(kCountWord, at.count + 1);
+  return true;
+}
+
+template <class Write>
+std::uint32_t SharePackageDataQueue::Store(std::uint32_t length, const Write& write, int stores) {
+  Offsets at{};
+  StorePlan plan;
+  if (!ReadOffsets(&at) || !PlanStore(at, length, &plan)) return 0;
+  // The record's place holds nothing the walk reaches until W moves over it.
+  write(Area() + plan.place);
+  for (int i = 0; i < plan.count && i < stores; ++i) {
+    StoreWord(plan.stores[i].word, plan.stores[i].value);
   }
-  StoreWord(2, place + length);
-  StoreWord(0, at.count + 1);
   ++unsignalled_;
   return length;
 }
@@ -367,8 +386,8 @@ bool SharePackageDataQueue::PopRaw(std::vector<std::uint8_t>& bytes) {
   bytes.insert(bytes.end(), Area() + read, Area() + read + length);
   std::uint32_t next = read + length;
   if (read > at.write && next >= at.end) next = 0;
-  StoreWord(1, next);
-  StoreWord(0, at.count - 1);
+  StoreWord(kReadWord, next);
+  StoreWord(kCountWord, at.count - 1);
   return true;
 }
 
@@ -398,8 +417,8 @@ bool SharePackageDataQueue::Pop(PackageRecord& record) {
   if (length == 0) return false;
   std::uint32_t next = read + length;
   if (read > at.write && next >= at.end) next = 0;
-  StoreWord(1, next);
-  StoreWord(0, at.count - 1);
+  StoreWord(kReadWord, next);
+  StoreWord(kCountWord, at.count - 1);
   record = std::move(parsed);
   return true;
 }

@@ -32,14 +32,20 @@ class SharePackageDataQueue {
   SharePackageDataQueue(const SharePackageDataQueue&) = delete;
   SharePackageDataQueue& operator=(const SharePackageDataQueue&) = delete;
 
-  // Makes the queue's mutex, semaphore and mapping under name; fails if any exists.
-  bool Create(const std::string& name);
+  // How long Lock, Close and, unless told otherwise, Create and Open wait for what another
+  // process holds (the queue's mutex, or a name it is creating or closing).
+  static constexpr std::uint32_t kLockBoundMs = 5000;
+  // Makes the queue's mutex, semaphore and mapping under name; fails if any exists, or when
+  // another process keeps what Create needs past boundMs.
+  bool Create(const std::string& name, std::uint32_t boundMs = kLockBoundMs);
   // Opens the three objects of a queue another process created. A sender that keeps a queue
   // open between deliveries passes holdName false, so that it never keeps the owner's names
   // alive, and checks IsAlive before each delivery.
-  // The creator may still be making the queue: Open waits for it up to lockBoundMs.
-  static constexpr std::uint32_t kNoBound = 0xFFFFFFFFu;
-  bool Open(const std::string& name, bool holdName = true, std::uint32_t lockBoundMs = kNoBound);
+  // The creator may still be making the queue: Open waits for it up to boundMs, and as long
+  // for a name that another process is opening or closing. result (may be null) tells a queue
+  // nobody holds (kNotFound) from one that stayed busy (kBusy).
+  bool Open(const std::string& name, bool holdName = true, std::uint32_t boundMs = kLockBoundMs,
+            os::NamedResult* result = nullptr);
   // True while the queue's owner (or another holder) still holds this very queue.
   bool IsAlive() const { return open_ && map_.IsAlive(); }
   // As IsAlive, but a check that found the queue alive less than kAliveTrust ago stands: an
@@ -65,10 +71,10 @@ class SharePackageDataQueue {
   bool Close();
   // Closes everything, handles too, so that the queue's names go now.
   void Discard();
-  // Waits for the queue mutex without a time limit; 0, or -1 when not open. A mutex whose
-  // holder died is acquired, and the records are counted again.
-  int Lock();
-  // As Lock, but 1 when the mutex stayed held for the whole time.
+  // Waits for the queue mutex up to kLockBoundMs; 0, 1 when it stayed held that long, or -1
+  // when not open. A mutex whose holder died is acquired, and the records are counted again.
+  int Lock() { return LockFor(kLockBoundMs); }
+  // As Lock, with a bound of the caller's.
   int LockFor(std::uint32_t milliseconds);
   int Unlock();
 
@@ -83,6 +89,9 @@ class SharePackageDataQueue {
   std::uint32_t PushEncoded(const std::uint8_t* bytes, std::uint32_t length);
   // Lays the record out as the queue stores it; false when it cannot be stored.
   static bool Encode(const RecordParts& record, std::vector<std::uint8_t>* out);
+  // As PushEncoded, but stops after the first stores header words: what a writer killed at
+  // that instant leaves behind. For the tests of that guarantee.
+  std::uint32_t PushEncodedPartly(const std::uint8_t* bytes, std::uint32_t length, int stores);
   // False when empty, when the header is damaged or when the record at the head cannot be
   // read; the queue then stays as it was.
   bool Pop(PackageRecord& record);
@@ -108,16 +117,33 @@ class SharePackageDataQueue {
   struct Offsets {
     std::uint32_t count, read, write, end;
   };
-  bool Establish(const std::string& name, bool create, bool holdName, std::uint32_t lockBoundMs);
+  // The header words, by their index after the mapping header.
+  enum Word : int { kCountWord = 0, kReadWord = 1, kWriteWord = 2, kEndWord = 3 };
+  struct WordStore {
+    Word word;
+    std::uint32_t value;
+  };
+  // The header stores that add a record, in the order that keeps the queue readable should the
+  // writer die after any of them; a full list: at most 6.
+  struct StorePlan {
+    std::uint32_t place = 0;
+    int count = 0;
+    WordStore stores[6];
+    void Add(Word word, std::uint32_t value) { stores[count++] = {word, value}; }
+  };
+  bool Establish(const std::string& name, bool create, bool holdName, std::uint32_t boundMs,
+                 os::NamedResult* result);
+  // Where a record of length bytes goes and how it is committed; false when it does not fit.
+  bool PlanStore(const Offsets& at, std::uint32_t length, StorePlan* plan) const;
   // Writes a record of length bytes through write(at), which lays it out at a place in the
-  // area, and commits it.
+  // area, and commits it with the first stores of its plan (all of them, normally).
   template <class Write>
-  std::uint32_t Store(std::uint32_t length, const Write& write);
+  std::uint32_t Store(std::uint32_t length, const Write& write, int stores = 6);
   void CloseHandles();
   // The header words, or false when they make no sense for this queue.
   bool ReadOffsets(Offsets* offsets) const;
   void Recount();
-  void StoreWord(int index, std::uint32_t value);
+  void StoreWord(Word word, std::uint32_t value);
 
   VEXO::System::Thread::Semaphore semaphore_{0, kMaxPending, false};
   NamedMutex mutex_;

@@ -9,6 +9,7 @@
 
 #include "os/futex.h"
 #include "os/named_object.h"
+#include "os/object_descriptors.h"
 #include "os/process.h"
 #include "share/client_share_session.h"
 #include "share/name_copy.h"
@@ -19,22 +20,6 @@
 namespace Vantor::KQCP {
 
 using VEXO::System::Thread::ScopedLock;
-
-namespace {
-
-// Holds a named mutex for a scope; an abandoned mutex counts as acquired.
-class NamedMutexGuard {
- public:
-  explicit NamedMutexGuard(NamedMutex& mutex) : mutex_(mutex) { mutex_.Lock(); }
-  ~NamedMutexGuard() { mutex_.Unlock(); }
-  NamedMutexGuard(const NamedMutexGuard&) = delete;
-  NamedMutexGuard& operator=(const NamedMutexGuard&) = delete;
-
- private:
-  NamedMutex& mutex_;
-};
-
-}  // namespace
 
 ShareSessionManager_::ShareSessionManager_() = default;
 
@@ -75,17 +60,23 @@ HRESULT ShareSessionManager_::StartMember(std::int32_t mode, const char* ownName
     operationId_.store(base);
   }
   serviceQueueName_ = QueueNameOf({});
+  forkGeneration_ = os::ForkGeneration();
+  // Everything Start waits for that other processes hold shares one bound: a peer that keeps
+  // a name or the platform mutex (stopped, or hostile) makes Start fail, never hang.
+  const os::Deadline deadline = os::Deadline::After(kPlatformLockMs);
   const std::string mutexName = platformName_ + "_PLATFORM_MUTEX";
   if (mode == kShareModeClient) {
     ownName_ = ownName ? ownName : "";
     if (ownName_.size() < 2) return E_FAIL;
     // Clients do not hold the service's names: a new service must be able to make them again
     // once the old one is gone.
-    if (OpenNamedMutex(platformMutex_, mutexName, false) != kKernelObjectOk) return E_FAIL;
-  } else if (CreateNamedMutex(platformMutex_, mutexName) != kKernelObjectOk) {
+    if (OpenNamedMutex(platformMutex_, mutexName, false, deadline.LeftMs()) != kKernelObjectOk) {
+      return E_FAIL;
+    }
+  } else if (CreateNamedMutex(platformMutex_, mutexName, deadline.LeftMs()) != kKernelObjectOk) {
     return E_FAIL;  // another service runs under this platform name
   }
-  const os::LockResult locked = platformMutex_.LockFor(kPlatformLockMs);
+  const os::LockResult locked = platformMutex_.LockFor(deadline.LeftMs());
   if (locked == os::LockResult::kTimedOut || locked == os::LockResult::kFailed) {
     ReleaseMember();
     return E_FAIL;
@@ -93,13 +84,13 @@ HRESULT ShareSessionManager_::StartMember(std::int32_t mode, const char* ownName
   const std::string queueName = QueueNameOf(ownName_);
   const std::string mapName = platformName_ + "_PLATFORM_PROXY_MAP";
   // A live process that holds this own name holds its receive queue: Create fails then.
-  bool ok = receiveQueue_.Create(queueName);
-  if (ok) Publish(queueName + PublishedStatistics::kSuffix, mode);
+  bool ok = receiveQueue_.Create(queueName, deadline.LeftMs());
+  if (ok) Publish(queueName + PublishedStatistics::kSuffix, mode, deadline.LeftMs());
   if (ok && mode == kShareModeService) {
-    ok = proxyMap_.Create(mapName, PlatformProxyMap::kCapacity) &&
+    ok = proxyMap_.Create(mapName, PlatformProxyMap::kCapacity, deadline.LeftMs()) &&
          PlatformProxyMap::Initialize(proxyMap_, os::CurrentProcessId());
   } else if (ok) {
-    ok = Register();
+    ok = Register(deadline.LeftMs());
   }
   platformMutex_.Unlock();
   if (ok) {
@@ -114,10 +105,11 @@ HRESULT ShareSessionManager_::StartMember(std::int32_t mode, const char* ownName
   return S_OK;
 }
 
-void ShareSessionManager_::Publish(const std::string& name, std::int32_t mode) {
+void ShareSessionManager_::Publish(const std::string& name, std::int32_t mode,
+                                   std::uint32_t boundMs) {
   // Tools see this process's figures; without the mapping they are only counted here.
   os::NamedResult result{};
-  published_ = os::SharedMemory::Create(name, sizeof(PublishedStatistics), &result);
+  published_ = os::SharedMemory::Create(name, sizeof(PublishedStatistics), &result, boundMs);
   if (!published_) return;
   auto* block = new (published_->Data()) PublishedStatistics();
   block->processId = os::CurrentProcessId();
@@ -137,9 +129,9 @@ void ShareSessionManager_::ReleaseMember() {
   platformMutex_.Close();
 }
 
-bool ShareSessionManager_::Register() {
+bool ShareSessionManager_::Register(std::uint32_t boundMs) {
   ShareMapMemory map;
-  if (!map.Open(platformName_ + "_PLATFORM_PROXY_MAP", false)) return false;
+  if (!map.Open(platformName_ + "_PLATFORM_PROXY_MAP", false, boundMs)) return false;
   return PlatformProxyMap::Register(map, os::CurrentProcessId(), ownName_,
                                     [this](const std::string& name) { return IsGone(name); });
 }
@@ -262,7 +254,13 @@ RecordSender::Encoded ShareSessionManager_::EncodeMessage(const ShareMessage& me
   return encoded;
 }
 
+bool ShareSessionManager_::ForkedAway() const { return os::ForkGeneration() != forkGeneration_; }
+
 HRESULT ShareSessionManager_::PostMessage(const ShareMessage& message) {
+  if (ForkedAway()) {
+    counters_->refusedOther.fetch_add(1);
+    return E_UNEXPECTED;
+  }
   if (!running_.load() || mode_ != kShareModeService) {
     counters_->refusedOther.fetch_add(1);
     return E_FAIL;
@@ -291,6 +289,10 @@ HRESULT ShareSessionManager_::PostMessage(const ShareMessage& message) {
 }
 
 HRESULT ShareSessionManager_::PostOperation(ShareSessionOperation* operation) {
+  if (ForkedAway()) {
+    counters_->refusedOther.fetch_add(1);
+    return E_UNEXPECTED;
+  }
   if (!running_.load()) {
     counters_->refusedOther.fetch_add(1);
     return E_FAIL;

@@ -115,9 +115,12 @@ class ShareSessionManager_
   // Releases whatever a failed Start made.
   void ReleaseMember();
   // Makes the mapping through which tools read this process's figures.
-  void Publish(const std::string& name, std::int32_t mode);
-  // Registers this client in the service's proxy map, under the platform mutex.
-  bool Register();
+  void Publish(const std::string& name, std::int32_t mode, std::uint32_t boundMs);
+  // Registers this client in the service's proxy map, under the platform mutex; the map's name
+  // is waited for at most boundMs.
+  bool Register(std::uint32_t boundMs);
+  // True in a child forked after Start: the manager's thread and names stayed in the parent.
+  bool ForkedAway() const;
   std::string QueueNameOf(const std::string& target) const;
   bool IsGone(const std::string& clientName) const;
   // A reply whose id this process never issued is meant for an earlier process of its name.
@@ -167,6 +170,7 @@ class ShareSessionManager_
   std::atomic<std::thread::id> threadId_{};
   VEXO::System::Thread::CriticalSection namesLock_;
   bool startCalled_ = false;
+  std::uint32_t forkGeneration_ = 0;  // as Start found it
   // Ids run from a start of this process's own; see IssuedHere.
   std::atomic<std::uint32_t> idBase_{0};
   std::atomic<std::uint32_t> operationId_{0};
@@ -212,6 +216,7 @@ class ShareSessionManager_
     std::uint64_t bytes = 0;
   } delivered_;
   std::vector<std::uint8_t> receiveBytes_;
+  std::uint32_t queueResetsCounted_ = 0;  // of receiveQueue_.Resets()
   // Turns of the thread's loop, and the route of the last request's sender in this turn.
   std::uint64_t turn_ = 0;
   struct SenderRoute {

@@ -109,7 +109,9 @@ std::vector<std::string> ShareSessionManager_::BroadcastTargets() {
     return lastBroadcastTargets_;
   }
   auto isGone = [this](const std::string& name) { return IsGone(name); };
-  PlatformProxyMap::RemoveGone(proxyMap_, isGone);
+  if (PlatformProxyMap::RemoveGone(proxyMap_, isGone).repaired) {
+    counters_->queueResets.fetch_add(1);
+  }
   lastBroadcastTargets_.clear();
   for (auto& entry : PlatformProxyMap::ReadAll(proxyMap_)) {
     lastBroadcastTargets_.push_back(std::move(entry.name));
@@ -164,9 +166,10 @@ ShareSessionManager_::Received ShareSessionManager_::ReceiveBatch() {
     }
     ends.push_back(static_cast<std::uint32_t>(receiveBytes_.size()));
   }
-  if (receiveQueue_.Resets() != counters_->queueResets.load()) {
-    counters_->queueResets.store(receiveQueue_.Resets());
+  if (receiveQueue_.Resets() != queueResetsCounted_) {
+    counters_->queueResets.fetch_add(receiveQueue_.Resets() - queueResetsCounted_);
     counters_->recordsLostInResets.store(receiveQueue_.RecordsLost());
+    queueResetsCounted_ = receiveQueue_.Resets();
   }
   receiveQueue_.Unlock();
   std::uint32_t begin = 0;
@@ -247,12 +250,13 @@ void ShareSessionManager_::WatchService() {
   if (!serviceLost_) return;
   // Join a service that took the platform name over: register in its proxy map.
   NamedMutex platform;
-  if (OpenNamedMutex(platform, platformName_ + "_PLATFORM_MUTEX", false) != kKernelObjectOk) {
+  if (OpenNamedMutex(platform, platformName_ + "_PLATFORM_MUTEX", false, kBroadcastLockMs) !=
+      kKernelObjectOk) {
     return;
   }
   const os::LockResult locked = platform.LockFor(kBroadcastLockMs);
   if (locked == os::LockResult::kTimedOut || locked == os::LockResult::kFailed) return;
-  const bool joined = Register();
+  const bool joined = Register(kBroadcastLockMs);
   platform.Unlock();
   if (!joined) return;
   platformMutex_.handle = std::move(platform.handle);

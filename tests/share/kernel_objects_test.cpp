@@ -62,7 +62,8 @@ TEST(KernelObjects, RacingCreatorsNeverBothWin) {
 
 KQCP_CHILD(HoldMutexForever) {
   NamedMutex mutex;
-  if (OpenNamedMutex(mutex, args[0]) != 0 || !mutex.Lock()) return 1;
+  if (OpenNamedMutex(mutex, args[0]) != 0 || mutex.LockFor(5000) != os::LockResult::kAcquired)
+    return 1;
   Signal::Send(args[1], "locked");
   for (;;) pause();
 }
@@ -76,12 +77,12 @@ TEST(KernelObjects, MutexOfAKilledOwnerIsAcquiredAsAbandoned) {
   ChildProcess owner("HoldMutexForever", {name, locked.WriteFdArg()});
   ASSERT_EQ(locked.ReadLine(), "locked");
   owner.Kill();
-  EXPECT_EQ(mutex.handle->Lock(), os::LockResult::kAbandoned);
-  EXPECT_EQ(mutex.handle->Lock(), os::LockResult::kAcquired);  // recursive for its owner
+  EXPECT_EQ(mutex.handle->LockFor(5000), os::LockResult::kAbandoned);
+  EXPECT_EQ(mutex.handle->LockFor(5000), os::LockResult::kAcquired);  // recursive for its owner
   mutex.Unlock();
   mutex.Unlock();
   std::thread([&] {
-    EXPECT_EQ(mutex.handle->Lock(), os::LockResult::kAcquired);
+    EXPECT_EQ(mutex.handle->LockFor(5000), os::LockResult::kAcquired);
     mutex.Unlock();
   }).join();
 }

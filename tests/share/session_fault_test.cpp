@@ -244,7 +244,7 @@ TEST(SessionFaults, AnOperationChangedAfterItWasPostedGoesOutAsPosted) {
   NamedMutex queueMutex;
   ASSERT_EQ(OpenNamedMutex(queueMutex, platform + "_RECV_DATA_QUEUE_DQ_MUTEX", false),
             kKernelObjectOk);
-  queueMutex.Lock();
+  ASSERT_EQ(queueMutex.LockFor(5000), os::LockResult::kAcquired);
   client.Command("repost first second");
   const std::string reposted = client.LineStartingWith("repost");
   queueMutex.Unlock();
