@@ -14,7 +14,13 @@
 namespace Vantor::KQCP::os {
 namespace {
 
-constexpr const char* kBase = "/dev/shm/kqcp-";
+// Where a user's names live. The login manager makes /run/user/UID for that user alone, so no
+// one else can take a folder there first; /dev/shm is open to every user (sticky), so there
+// someone may. The choice depends on nothing a process can set for itself (such as the
+// environment), so that every process of the user makes the same one.
+constexpr const char* kRuntimeBase = "/run/user/";
+constexpr const char* kRuntimeFolder = "/kqcp";
+constexpr const char* kSharedBase = "/dev/shm/kqcp-";
 
 // Why a folder or file that exists cannot be trusted, or null when it can.
 const char* Untrusted(const struct stat& info, bool wantDirectory) {
@@ -31,8 +37,19 @@ const char* Untrusted(const struct stat& info, bool wantDirectory) {
 
 }  // namespace
 
+// The user's runtime folder, or empty when the user has none that can be trusted.
+std::string RuntimeDirectory(uid_t user) {
+  std::string directory = kRuntimeBase + std::to_string(user);
+  struct stat info {};
+  if (lstat(directory.c_str(), &info) != 0 || Untrusted(info, true)) return {};
+  return directory;
+}
+
 std::string UserNamespaceDirectory() {
-  std::string directory = kBase + std::to_string(geteuid());
+  const uid_t user = geteuid();
+  const std::string runtime = RuntimeDirectory(user);
+  const std::string directory =
+      runtime.empty() ? kSharedBase + std::to_string(user) : runtime + kRuntimeFolder;
   struct stat info {};
   if (lstat(directory.c_str(), &info) != 0) {
     // Made on first use; a folder someone else made meanwhile is examined like any other.
@@ -44,7 +61,14 @@ std::string UserNamespaceDirectory() {
     }
   }
   if (const char* why = Untrusted(info, true)) {
-    LogRefusal("refusing the named-object folder %s: %s", directory.c_str(), why);
+    if (runtime.empty()) {
+      LogRefusal(
+          "refusing the named-object folder %s: %s; its owner or root must remove it, or give "
+          "this user a runtime folder %s%u of its own (mode 0700, as a login session makes)",
+          directory.c_str(), why, kRuntimeBase, static_cast<unsigned>(user));
+    } else {
+      LogRefusal("refusing the named-object folder %s: %s; remove it", directory.c_str(), why);
+    }
     return {};
   }
   return directory + '/';

@@ -1,5 +1,7 @@
-// The calling user's private namespace of named objects: a folder of its own under /dev/shm,
-// mode 0700, so that no other user can create, replace or open the user's objects. Object files
+// The calling user's private namespace of named objects: a folder of its own, mode 0700, so
+// that no other user can create, replace or open the user's objects. It is "kqcp" in the
+// user's runtime folder /run/user/UID where the user has one (no other user can make a folder
+// there first), and /dev/shm/kqcp-UID elsewhere. Object files
 // inside it are opened without following symlinks and are used only when they are regular
 // files of this user, closed to everyone else, with a single link.
 #pragma once
