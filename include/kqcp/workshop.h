@@ -77,6 +77,13 @@ struct ICmd : IUnknown {
 /// A pool of worker threads stepping posted commands. Each worker wakes every 50 ms and steps
 /// at most one unkeyed and one keyed command. The platform makes one with two workers. Every
 /// operation may be called from any thread.
+///
+/// After fork(): the child has none of the parent's worker threads, so a workshop it inherited
+/// (the platform's among them) has no workers there: GetState reads 0, Stop and Wait answer
+/// S_FALSE, and PostCmd refuses with E_UNEXPECTED until the child calls Start, which gives it
+/// new workers and an empty queue of its own. Commands queued in the parent stay the parent's:
+/// the child neither runs nor releases them. Listeners stay registered. The parent's workshop
+/// is not affected. Forking from inside a command's step is not supported.
 struct IWorkshop : IUnknown {
   static constexpr const GUID& kIid = IID_IWorkshop;  ///< its interface id
   /// Starts 1 to 512 workers (E_INVALIDARG otherwise). On a workshop that has workers already
@@ -84,7 +91,8 @@ struct IWorkshop : IUnknown {
   /// command still queued then is told Notify(kCmdNotifyStopOrWait) and released, so a restart
   /// cancels what was posted before it. Commands posted after Start returns go to the new
   /// workers. Refused with E_UNEXPECTED on one of the workshop's own workers.
-  /// S_OK; E_OUTOFMEMORY when not every worker could be made (those made run).
+  /// S_OK; E_OUTOFMEMORY when not every worker could be made (those made run). In a forked
+  /// child it waits for none of the parent's workers.
   virtual HRESULT Start(std::int32_t workerCount) = 0;
   /// Asks every worker to end: each finishes its current step, drains the queue (Notify 7 and a
   /// release for every queued command) and ends; Wait then joins them. S_FALSE when the workshop
@@ -99,7 +107,8 @@ struct IWorkshop : IUnknown {
   /// Hands the command the workshop's ICmdEvent, then queues it with a reference of its own; a
   /// command posted before Start waits for the workers. S_OK; E_POINTER for null; the command's
   /// own failure from GetKey (E_INVALIDARG for a null key) or E_OUTOFMEMORY, and then it is not
-  /// queued.
+  /// queued; E_UNEXPECTED in a forked child that has not started the workshop (the command is
+  /// left untouched).
   virtual HRESULT PostCmd(ICmd* command) = 0;
   /// Adds a reference and appends the listener to those that receive every command event.
   /// S_OK; S_FALSE when it is there already; E_POINTER for null; E_OUTOFMEMORY. A listener may

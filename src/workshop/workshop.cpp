@@ -2,7 +2,10 @@
 // command events to listeners.
 #include "workshop/workshop.h"
 
+#include <pthread.h>
+
 #include <algorithm>
+#include <memory>
 #include <new>
 #include <utility>
 
@@ -26,6 +29,28 @@ void JoinAndDestroy(Workers& workers) {
   workers.clear();
 }
 
+// Counts the forks this process descends from: a child's handler adds one, so a workshop that
+// recorded an older count knows it was inherited. Cheaper than asking for the process id.
+std::atomic<std::uint64_t> g_forkGeneration{0};
+
+void CountFork() { g_forkGeneration.fetch_add(1, std::memory_order_relaxed); }
+
+std::uint64_t ForkGeneration() {
+  static const bool counting = pthread_atfork(nullptr, nullptr, &CountFork) == 0;
+  static_cast<void>(counting);
+  return g_forkGeneration.load(std::memory_order_acquire);
+}
+
+// Taken by the first call of a forked child while it adopts a workshop; any other thread of
+// the child that calls the workshop meanwhile waits here.
+VEXO::System::Thread::CriticalSection g_adoptLock;
+
+// A lock as new; for one a thread of the parent held at the fork, which will never leave it.
+void Renew(VEXO::System::Thread::CriticalSection& lock) {
+  std::destroy_at(&lock);
+  std::construct_at(&lock);
+}
+
 }  // namespace
 
 HRESULT CreateWorkshop(IWorkshop** out) {
@@ -36,9 +61,13 @@ HRESULT CreateWorkshop(IWorkshop** out) {
   return S_OK;
 }
 
-Workshop::Workshop() : queue_(std::make_unique<CmdQueue>()) {}
+Workshop::Workshop() : queue_(std::make_unique<CmdQueue>()), generation_(ForkGeneration()) {}
 
 Workshop::~Workshop() {
+  AdoptAfterFork();
+  // What the parent left stays untouched: releasing its commands would run their code here.
+  for (auto& queue : parentQueues_) static_cast<void>(queue.release());
+  if (QueueInherited()) static_cast<void>(queue_.release());
   Workers workers = TakeWorkers();
   for (const auto& worker : workers) worker->RequestStop();
   if (!OnOwnWorker()) {
@@ -81,6 +110,7 @@ Workshop::~Workshop() {
 }
 
 HRESULT Workshop::Start(std::int32_t workerCount) {
+  AdoptAfterFork();
   // Restarting joins the earlier workers, which a worker cannot do for itself.
   if (OnOwnWorker()) return E_UNEXPECTED;
   ScopedLock startGuard(startLock_);
@@ -101,6 +131,19 @@ HRESULT Workshop::Start(std::int32_t workerCount) {
     Workers earlier = TakeWorkers();
     for (const auto& worker : earlier) worker->RequestStop();
     JoinAndDestroy(earlier);
+  }
+  // A forked child's first Start gives it a queue of its own; the parent's stays put.
+  if (QueueInherited()) {
+    try {
+      auto fresh = std::make_unique<CmdQueue>();
+      parentQueues_.push_back(std::move(queue_));
+      queue_ = std::move(fresh);
+    } catch (const std::bad_alloc&) {
+      ScopedLock guard(workerLock_);
+      state_.store(kNotStarted);
+      return E_OUTOFMEMORY;
+    }
+    queueInherited_.store(false, std::memory_order_release);
   }
   HRESULT result = S_OK;
   for (std::int32_t i = 0; i < workerCount; ++i) {
@@ -124,6 +167,7 @@ HRESULT Workshop::Start(std::int32_t workerCount) {
 }
 
 HRESULT Workshop::Stop() {
+  AdoptAfterFork();
   // Under the worker lock, so that a Start under way either has not begun (nothing to stop) or
   // sees the request for every worker it still makes. Stop never waits for Start itself, which
   // may be joining workers whose command is the one calling Stop.
@@ -136,6 +180,7 @@ HRESULT Workshop::Stop() {
 }
 
 HRESULT Workshop::Wait(std::uint32_t milliseconds) {
+  AdoptAfterFork();
   // A worker waiting for all workers would wait for itself: refused.
   if (OnOwnWorker()) return S_FALSE;
   // Shared handles stay valid should a restart replace the workers meanwhile.
@@ -159,6 +204,10 @@ HRESULT Workshop::Reserved() { return E_FAIL; }
 
 HRESULT Workshop::PostCmd(ICmd* command) {
   if (!command) return E_POINTER;
+  AdoptAfterFork();
+  // A forked child has no workers until it starts the workshop: accepting the command would
+  // leave it waiting for good.
+  if (QueueInherited()) return E_UNEXPECTED;
   ICmdEvent* sink = nullptr;
   QueryInterface(IID_ICmdEvent, reinterpret_cast<void**>(&sink));
   command->SetEventSink(sink);  // the command owns that reference
@@ -167,6 +216,7 @@ HRESULT Workshop::PostCmd(ICmd* command) {
 
 HRESULT Workshop::AddListener(ICmdEvent* listener) {
   if (!listener) return E_POINTER;
+  AdoptAfterFork();
   ScopedLock guard(listenerLock_);
   // Registered once only, so it never receives an event twice.
   if (std::find(listeners_.begin(), listeners_.end(), listener) != listeners_.end()) {
@@ -182,6 +232,7 @@ HRESULT Workshop::AddListener(ICmdEvent* listener) {
 
 HRESULT Workshop::RemoveListener(ICmdEvent* listener) {
   if (!listener) return E_POINTER;
+  AdoptAfterFork();
   ScopedLock guard(listenerLock_);
   auto it = std::find(listeners_.begin(), listeners_.end(), listener);
   if (it == listeners_.end()) return E_FAIL;
@@ -191,6 +242,7 @@ HRESULT Workshop::RemoveListener(ICmdEvent* listener) {
 
 HRESULT Workshop::GetState(std::int32_t* state) {
   if (!state) return E_POINTER;
+  AdoptAfterFork();
   *state = state_.load();
   return S_OK;
 }
@@ -199,6 +251,7 @@ HRESULT Workshop::OnCmdEvent(std::int32_t value1, std::int32_t value2, std::int3
   // The lock is held throughout, so events reach the listeners one at a time and a listener
   // removed on another thread gets none once RemoveListener has returned. The calls go over a
   // copy, so a listener that adds or removes listeners from inside its call breaks nothing.
+  AdoptAfterFork();
   ScopedLock guard(listenerLock_);
   std::vector<com::ComPtr<ICmdEvent>> listeners;
   try {
@@ -211,7 +264,29 @@ HRESULT Workshop::OnCmdEvent(std::int32_t value1, std::int32_t value2, std::int3
 }
 
 bool Workshop::OnOwnWorker() const {
-  return queue_ && WorkshopThread::CurrentQueue() == queue_.get();
+  // Threads that serve no queue never look at the queue pointer, which a forked child's first
+  // Start may be changing.
+  const CmdQueue* served = WorkshopThread::CurrentQueue();
+  return served && served == queue_.get();
+}
+
+void Workshop::AdoptAfterFork() {
+  const std::uint64_t now = ForkGeneration();
+  if (generation_.load(std::memory_order_acquire) == now) return;
+  ScopedLock adopting(g_adoptLock);
+  if (generation_.load(std::memory_order_acquire) == now) return;
+  // Every other thread of the child that calls the workshop waits above, so nothing holds or
+  // waits for these locks now.
+  Renew(listenerLock_);
+  Renew(startLock_);
+  Renew(workerLock_);
+  // Objects of threads that exist only in the parent: dropped without a join, which would never
+  // end. Their destructors wait for nothing.
+  workers_.clear();
+  stopRequested_ = false;
+  state_.store(kNotStarted);
+  queueInherited_.store(true, std::memory_order_release);
+  generation_.store(now, std::memory_order_release);
 }
 
 Workshop::Workers Workshop::TakeWorkers() {

@@ -45,6 +45,12 @@ class Workshop : public com::RefCounted<com::ComponentObject, IWorkshop, ICmdEve
   // True on one of this workshop's own worker threads, which must never wait for the workers.
   bool OnOwnWorker() const;
   Workers TakeWorkers();
+  // Called first by every operation. In a child made by fork() the workers' threads exist only
+  // in the parent, and a lock may be held by a thread the child does not have: the first call
+  // in the child makes the workshop the child's own, with fresh locks, no workers and state 0.
+  void AdoptAfterFork();
+  // Whether the queue came from the parent and Start has not replaced it yet.
+  bool QueueInherited() const { return queueInherited_.load(std::memory_order_acquire); }
 
   std::atomic<std::int32_t> state_{kNotStarted};
   VEXO::System::Thread::CriticalSection listenerLock_;
@@ -58,6 +64,14 @@ class Workshop : public com::RefCounted<com::ComponentObject, IWorkshop, ICmdEve
   Workers workers_;
   // A Stop arrived while a Start was under way; guarded by the worker lock.
   bool stopRequested_ = false;
+  // The fork generation (see AdoptAfterFork) whose process owns the workers and the queue.
+  std::atomic<std::uint64_t> generation_;
+  // Set in a child by AdoptAfterFork, cleared by Start once it replaced the queue; PostCmd
+  // refuses while it is set. The queue pointer changes only while it is set.
+  std::atomic<bool> queueInherited_{false};
+  // Queues left behind by forks: they hold the parent's commands, which the child neither runs
+  // nor releases, and their locks may be held by threads of the parent. Never destroyed.
+  std::vector<std::unique_ptr<CmdQueue>> parentQueues_;
 };
 
 }  // namespace Vantor::KQCP
