@@ -61,10 +61,13 @@ struct IKQCacheManager : IUnknown {
   virtual HRESULT Init(const char16_t* directory) = 0;
   /// Makes a cache of a CacheKind named name; a database cache opens (or creates) the file of
   /// that name in the directory, and a file that cannot be opened yet is tried again on each
-  /// operation; a file whose schema holds anything the cache did not create is not used (its
-  /// operations fail, with a line on standard error). S_OK, also when the name is taken already
-  /// (the existing cache stays). E_FAIL before Init, for a null or empty name or an unknown kind;
-  /// E_INVALIDARG for a database name that is absolute or has a ".." component; E_OUTOFMEMORY.
+  /// operation; a file it creates is readable and writable by the user alone (mode 0600, and so
+  /// are SQLite's -wal, -shm and -journal files beside it) whatever the umask, while an existing
+  /// file keeps its mode; a file whose schema holds anything the cache did not create is not used
+  /// (its operations fail, with a line on standard error). S_OK, also when the name is taken
+  /// already (the existing cache stays). E_FAIL before Init, for a null or empty name or an unknown
+  /// kind; E_INVALIDARG for a database name that is absolute or has a ".." component;
+  /// E_OUTOFMEMORY.
   virtual HRESULT CreateCache(const char16_t* name, std::int32_t kind) = 0;
   /// Drops the manager's reference on the caches of that name, of both kinds; callers' own
   /// references keep a cache alive. S_OK when one went, S_FALSE when none has the name; E_FAIL

@@ -1,11 +1,15 @@
 // The SQLite access layer of the database cache.
 #include "cache/cpp_sqlite3.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <thread>
 #include <utility>
 
@@ -36,6 +40,42 @@ int RefuseTriggersAndViews(void* /*unused*/, int /*action*/, const char* /*first
 
 void StartClock(StatementClock* clock) {
   if (clock) clock->Start();
+}
+
+// A database file the layer brings into existence is readable and writable by its user alone,
+// whatever the umask: cached data is the user's own. SQLite gives the journal, write-ahead log
+// and shared-memory file it makes beside it the main file's permissions. A file that exists
+// already, a path through a symbolic link (which SQLite refuses) or a missing directory is left
+// to SQLite as it is.
+void CreatePrivateFile(const std::string& path) {
+  if (path.empty() || path == ":memory:") return;
+  // The path's components, each ended by a NUL, made before any descriptor is open.
+  std::string parts = path;
+  std::replace(parts.begin(), parts.end(), '/', '\0');
+  const char* const last = parts.data() + parts.size();
+  int directory = open(path.front() == '/' ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+  for (const char* part = parts.data(); directory >= 0; part += std::strlen(part) + 1) {
+    const std::string_view name(part);
+    const bool isFile = part + name.size() == last;
+    if (name == ".." || (isFile && (name.empty() || name == "."))) break;
+    if (isFile) {
+      const int fd =
+          openat(directory, part, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC,
+                 S_IRUSR | S_IWUSR);
+      if (fd >= 0) {
+        // The umask may have taken the owner's bits too.
+        static_cast<void>(fchmod(fd, S_IRUSR | S_IWUSR));
+        close(fd);
+      }
+      break;
+    }
+    if (name.empty() || name == ".") continue;
+    // Each directory is entered without following a link, as SQLite opens the file.
+    const int next = openat(directory, part, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    close(directory);
+    directory = next;
+  }
+  if (directory >= 0) close(directory);
 }
 
 }  // namespace
@@ -204,6 +244,7 @@ CppSQLite3DB::~CppSQLite3DB() { Close(); }
 
 void CppSQLite3DB::Open(const std::string& path) {
   Close();
+  CreatePrivateFile(path);
   sqlite3* db = nullptr;
   // The cache's own lock keeps one connection to one thread at a time.
   const int rc = sqlite3_open_v2(

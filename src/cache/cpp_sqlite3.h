@@ -111,8 +111,9 @@ class CppSQLite3DB {
   // Opens (creating when absent) the database file at a UTF-8 path and sets the busy timeout.
   // The file is treated as untrusted: a symbolic link is not followed, SQLite's defensive mode
   // is on and its schema untrusted, nothing a trigger or view would do is allowed, and every
-  // statement is bounded in time. On failure the connection stays closed and the error is
-  // thrown.
+  // statement is bounded in time. A file it creates is private to the user (mode 0600, and so
+  // are SQLite's journal, log and shared-memory files beside it), whatever the umask. On
+  // failure the connection stays closed and the error is thrown.
   void Open(const std::string& path);
   void Close() noexcept;
   bool IsOpen() const { return db_ != nullptr; }

@@ -244,6 +244,48 @@ TEST(DBCacheExistingFile, AdoptsAFileWithoutIndexOrLog) {
   EXPECT_EQ(raw.Scalar("select count(*) from sqlite_master where type = 'table';"), 1);
 }
 
+// The permission bits of a file, or -1 when it does not exist.
+int ModeOf(const std::string& path) {
+  struct stat status {};
+  return stat(path.c_str(), &status) == 0 ? static_cast<int>(status.st_mode & 07777) : -1;
+}
+
+// A new cache's files are its user's alone, whatever the umask; one that exists keeps its mode.
+TEST(DBCacheFileMode, NewFilesArePrivateWhateverTheUmask) {
+  kqcp_test::TempDir dir;
+  {
+    const mode_t previous = umask(022);
+    RawDatabase raw(dir.File("shared"));
+    ASSERT_TRUE(raw.Exec("create table CacheData(key TEXT, time INTEGER, data BLOB);"));
+    umask(previous);
+  }
+  struct Case {
+    mode_t umask;
+    const char* name;
+    int mode;
+  };
+  const Case cases[] = {
+      {022, "cache022", 0600},  {0, "cache000", 0600}, {077, "cache077", 0600},
+      {0277, "cache277", 0600}, {022, "shared", 0644},
+  };
+  for (const Case& c : cases) {
+    const mode_t previous = umask(c.umask);
+    auto cache = kqcp_test::OpenDbCache(dir.path(), c.name);
+    const HRESULT written = cache->SetValue("k", 1, "value", 5);
+    umask(previous);
+    ASSERT_EQ(written, S_OK) << c.name;
+    const std::string path = dir.File(c.name);
+    EXPECT_EQ(ModeOf(path), c.mode) << c.name;
+    // The write-ahead log and its index stay while the connection is open; a rollback journal
+    // would only be there during a write, and would take the same mode.
+    for (const char* side : {"-wal", "-shm"}) {
+      EXPECT_EQ(ModeOf(path + side), c.mode) << c.name << side;
+    }
+    const int journal = ModeOf(path + "-journal");
+    EXPECT_TRUE(journal == -1 || journal == c.mode) << c.name;
+  }
+}
+
 // Files that cannot serve as the cache's database: every operation fails, nothing crashes,
 // and the file is left as it was.
 TEST(DBCacheUnusableFile, OperationsFailCleanly) {
