@@ -114,6 +114,26 @@ bool StillLinked(int fd, const std::string& path) {
   return byFd.st_ino == byPath.st_ino && byFd.st_dev == byPath.st_dev;
 }
 
+// Maps the file of fd through an open file description of its own. A mapping keeps the
+// description it was made from open, and with it the locks on it: a forked child, which keeps
+// its parent's mappings, would otherwise hold the parent's names after the parent died.
+void* MapShared(int fd, std::size_t size) {
+  char path[40];
+  std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
+  const int own = open(path, O_RDWR | O_CLOEXEC | O_NONBLOCK);
+  if (own < 0) return MAP_FAILED;
+  struct stat byOwn {
+  }, byFd{};
+  void* data = MAP_FAILED;
+  // The same file, not whatever the path might name by now.
+  if (fstat(own, &byOwn) == 0 && fstat(fd, &byFd) == 0 && byOwn.st_ino == byFd.st_ino &&
+      byOwn.st_dev == byFd.st_dev) {
+    data = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, own, 0);
+  }
+  close(own);
+  return data;
+}
+
 // Holds the transition lock of fd for one decision.
 class TransitionGuard {
  public:
@@ -206,7 +226,7 @@ std::shared_ptr<NamedObject> NamedObject::Create(NamedKind kind, const std::stri
       continue;
     }
     if (ftruncate(fd, static_cast<off_t>(size)) != 0) return nullptr;
-    void* data = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    void* data = MapShared(fd, size);
     if (data == MAP_FAILED) return nullptr;
     object->data_ = data;
     object->size_ = size;
@@ -246,7 +266,7 @@ std::shared_ptr<NamedObject> NamedObject::Open(NamedKind kind, const std::string
   struct stat info {};
   if (fstat(fd, &info) != 0 || info.st_size <= 0) return nullptr;
   auto size = static_cast<std::size_t>(info.st_size);
-  void* data = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  void* data = MapShared(fd, size);
   if (data == MAP_FAILED) return nullptr;
   object->data_ = data;
   object->size_ = size;

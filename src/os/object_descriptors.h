@@ -2,7 +2,8 @@
 // name is held" belong to open file descriptions, which a forked child shares with its parent:
 // a child that inherited them would keep the parent's names alive for as long as it lives, even
 // after the parent died. So every such descriptor is opened and closed here, in step with fork,
-// and a forked child closes its copies at once.
+// and a forked child closes its copies at once. (Mappings, which a child keeps, are made
+// through descriptions of their own that hold no locks.)
 #pragma once
 
 #include <cstdint>
