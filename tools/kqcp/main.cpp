@@ -130,7 +130,7 @@ int Watch(const Options& options) {
     const double seconds = std::chrono::duration<double>(now - earlierAt).count();
     std::string screen = terminal ? "\033[H\033[2J" : (drawn ? "\n" : "");
     screen += PlatformTable(platform, drawn ? &earlier : nullptr, seconds);
-    for (const std::string& error : platform.errors) screen += "  corrupt: " + error + "\n";
+    for (const std::string& error : platform.errors) screen += "  " + error + "\n";
     std::fputs(screen.c_str(), stdout);
     std::fflush(stdout);
     earlier = std::move(platform);

@@ -31,6 +31,22 @@ constexpr const char* kSessionSuffix = "_SESSION_DATA_MAP";
 // Long enough for a healthy peer's short critical sections, short enough not to stall a tool.
 constexpr std::uint32_t kPlatformLockMs = 200;
 
+// The line for a name that another process kept busy (stopped inside its own creation or
+// close of it, say) past the tool's bound: it is skipped rather than waited for.
+std::string GaveUp(const std::string& name) {
+  return "gave up on " + name + " after " + std::to_string(kPlatformLockMs) +
+         " ms: another process keeps it busy";
+}
+
+// Opens a mapping without holding its name; false when it is not there or stayed busy, which
+// adds a line to errors.
+bool OpenMapping(ShareMapMemory& map, const std::string& name, std::vector<std::string>* errors) {
+  os::NamedResult result{};
+  if (map.Open(name, false, kPlatformLockMs, &result)) return true;
+  if (result == os::NamedResult::kBusy) errors->push_back(GaveUp(name));
+  return false;
+}
+
 std::uint32_t Load32(const std::uint8_t* at) {
   std::uint32_t value;
   std::memcpy(&value, at, sizeof value);
@@ -58,10 +74,12 @@ bool MapCapacity(const ShareMapMemory& map, std::uint32_t* capacity, std::string
   return true;
 }
 
-// Count, bytes and area of a receive queue; an empty error when the queue is not there.
-bool ReadQueue(const std::string& name, QueueFigures* figures, std::string* error) {
+// Count, bytes and area of a receive queue; true without figures when the queue is not there
+// (or stayed busy, which adds a line to errors).
+bool ReadQueue(const std::string& name, QueueFigures* figures, std::string* error,
+               std::vector<std::string>* errors) {
   ShareMapMemory map;
-  if (!map.Open(name + "_DQ_MAPMEMORY", false)) return true;
+  if (!OpenMapping(map, name + "_DQ_MAPMEMORY", errors)) return true;
   std::uint32_t capacity = 0;
   if (!MapCapacity(map, &capacity, error)) return false;
   if (capacity < SharePackageDataQueue::kQueueHeaderSize + PackageRecord::kFixedBytes) {
@@ -93,10 +111,14 @@ bool ReadQueue(const std::string& name, QueueFigures* figures, std::string* erro
 // The counters a member publishes beside its receive queue; an empty error when absent.
 // A process id of 0 (unknown so far) is taken from the block.
 bool ReadCounters(const std::string& queueName, std::uint32_t* processId, Counters* counters,
-                  std::string* error) {
+                  std::string* error, std::vector<std::string>* errors) {
   os::NamedResult result{};
-  auto mapping = os::SharedMemory::Open(queueName + PublishedStatistics::kSuffix, &result, false);
-  if (!mapping) return true;
+  const std::string name = queueName + PublishedStatistics::kSuffix;
+  auto mapping = os::SharedMemory::Open(name, &result, false, kPlatformLockMs);
+  if (!mapping) {
+    if (result == os::NamedResult::kBusy) errors->push_back(GaveUp(name));
+    return true;
+  }
   if (mapping->Size() < sizeof(PublishedStatistics)) {
     *error = "published counters hold " + std::to_string(mapping->Size()) + " bytes, not " +
              std::to_string(sizeof(PublishedStatistics));
@@ -132,11 +154,11 @@ void ReadMember(Platform* platform, Member* member) {
   const std::string who = member->name.empty() ? "the service" : "client " + member->name;
   member->alive = os::NamedObject::IsHeld(os::NamedKind::kMutex, queue + "_DQ_MUTEX");
   std::string error;
-  if (!ReadQueue(queue, &member->queue, &error)) {
+  if (!ReadQueue(queue, &member->queue, &error, &platform->errors)) {
     platform->errors.push_back(who + "'s receive queue is corrupt: " + error);
   }
   error.clear();
-  if (!ReadCounters(queue, &member->processId, &member->counters, &error)) {
+  if (!ReadCounters(queue, &member->processId, &member->counters, &error, &platform->errors)) {
     platform->errors.push_back(who + "'s " + error);
   }
 }
@@ -196,7 +218,8 @@ void ReadSessions(const std::vector<std::string>& platformNames, Platform* platf
     }
     if (owner != platform->name) continue;
     ShareMapMemory map;
-    if (!map.Open(file.name, false)) continue;  // its holders went: a sweep's business
+    // Gone: a sweep's business.
+    if (!OpenMapping(map, file.name, &platform->errors)) continue;
     Session session;
     session.name = joined.substr(owner.size());
     std::string error;
@@ -234,9 +257,10 @@ Platform ReadPlatform(const std::string& name, const std::vector<std::string>& p
   Platform platform;
   platform.name = name;
   ShareMapMemory map;
-  if (map.Open(name + kProxyMapSuffix, false)) {
+  if (OpenMapping(map, name + kProxyMapSuffix, &platform.errors)) {
     os::NamedResult result{};
-    auto mutex = os::NamedMutexHandle::Open(name + kMutexSuffix, &result, false);
+    auto mutex = os::NamedMutexHandle::Open(name + kMutexSuffix, &result, false, kPlatformLockMs);
+    if (result == os::NamedResult::kBusy) platform.errors.push_back(GaveUp(name + kMutexSuffix));
     const os::LockResult locked = mutex ? mutex->LockFor(kPlatformLockMs) : os::LockResult::kFailed;
     platform.mapLocked =
         locked == os::LockResult::kAcquired || locked == os::LockResult::kAbandoned;

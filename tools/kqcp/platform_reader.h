@@ -52,7 +52,9 @@ struct Platform {
   Member service;
   std::vector<Member> clients;
   std::vector<Session> sessions;
-  std::vector<std::string> errors;  // one line each: what was found corrupt
+  // One line each: what was found corrupt, and names given up on as another process kept them
+  // busy.
+  std::vector<std::string> errors;
 };
 
 // The names of the platforms the user's folder holds a platform mutex for, sorted.
