@@ -145,8 +145,9 @@ struct IShareSessionProxy : IUnknown {
   /// meant for an earlier process of this client's name are never taken for this one's: a
   /// reply whose id this process never issued reaches no listener.
   virtual HRESULT CreateOperation(IShareSessionOperation** operation) = 0;
-  /// S_OK once accepted; KQCP_E_SHARE_BACKLOG_FULL, KQCP_E_SHARE_TOO_LARGE, or E_FAIL before
-  /// Start and after Stop, and then nothing is sent. The operation is read as it stands when
+  /// S_OK once accepted; KQCP_E_SHARE_BACKLOG_FULL, KQCP_E_SHARE_TOO_LARGE, E_FAIL before
+  /// Start and after Stop, or E_UNEXPECTED in a child forked after Start (see
+  /// IShareSessionManager), and then nothing is sent. The operation is read as it stands when
   /// posted: changing or posting it again afterwards does not change what was sent. Any thread;
   /// it never waits for another process.
   virtual HRESULT PostOperation(IShareSessionOperation* operation) = 0;
@@ -184,11 +185,20 @@ struct IShareSessionService : IUnknown {
 /// The process's one share-session manager (a singleton: AddRef and Release return 1). Start
 /// makes the process the platform's service or one of its clients and starts the background
 /// thread that sends, receives and calls the session listeners. Any thread may call it.
+///
+/// After fork(), the child holds none of the parent's names: its copies of them are let go at
+/// the fork, so a helper process that outlives its parent never keeps the parent's service or
+/// client alive for the others. A manager started before the fork stays with the parent (its
+/// thread is not in the child): in the child every post of its sessions is refused with
+/// E_UNEXPECTED. A child that needs share sessions runs a new program (exec), which starts its
+/// own; a child of a process that never called Start may call Start itself.
 struct IShareSessionManager : IUnknown {
   static constexpr const GUID& kIid = IID_IShareSessionManager;  ///< its interface id
   /// Joins platformName as a ShareSessionMode; ownName is the client's name (two characters at
   /// least). Runs once per process: S_OK; E_FAIL when it ran before, another service holds the
-  /// platform, or a live client holds ownName; E_INVALIDARG for an unknown mode.
+  /// platform, or a live client holds ownName; E_INVALIDARG for an unknown mode. It waits for
+  /// what other processes hold (the platform mutex, names they are making or closing) at most
+  /// 5 s in all, and fails after that.
   virtual HRESULT Start(const char* platformName, std::int32_t mode, const char* ownName) = 0;
   /// The mode Start was given; E_FAIL before Start.
   virtual HRESULT GetMode(std::int32_t* mode) = 0;
@@ -236,13 +246,14 @@ struct IShareStatistics : IUnknown {
   virtual HRESULT GetStatistics(ShareStatistics* statistics) = 0;
 };
 
-/// The calling user's named objects. They live in a folder of the user's own,
-/// /dev/shm/kqcp-UID, mode 0700, that no other user can enter; the library refuses the folder
-/// (and every share operation fails, with a line on standard error) when it is a symlink,
-/// belongs to someone else or is open to others. A normal exit removes the names whose last
-/// holder the process was; a killed process leaves its files until a sweep, which every Start
-/// in client or service mode also runs.
-/// Reached from IShareSessionManager with QueryInterface. Any thread.
+/// The calling user's named objects. They live in a folder of the user's own, mode 0700, that no
+/// other user can enter: /run/user/UID/kqcp where the user has a runtime folder (a folder of the
+/// user's, closed to others, as the login manager makes it), /dev/shm/kqcp-UID elsewhere. The
+/// library refuses the folder (and every share operation fails, with a line on standard error
+/// saying how to mend it) when it is a symlink, belongs to someone else or is open to others. A
+/// normal exit removes the names whose last holder the process was; a killed process leaves its
+/// files until a sweep, which every Start in client or service mode also runs. Reached from
+/// IShareSessionManager with QueryInterface. Any thread.
 struct IShareNamespace : IUnknown {
   static constexpr const GUID& kIid = IID_IShareNamespace;  ///< its interface id
   /// Removes the files of objects that no live process holds. Objects any live process holds,
