@@ -1,7 +1,12 @@
 // Share sessions in the user's private namespace, with real processes: a service of another user
 // under the same platform name never hears this user's clients, a normal exit leaves no file of
-// the platform behind, and files of killed processes are swept by the next start.
+// the platform behind, files of killed processes are swept by the next start, and a folder that
+// another user made first under /dev/shm does not stop a user who has a runtime folder.
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <vector>
@@ -10,6 +15,7 @@
 #include "os/named_object.h"
 #include "session_fixture.h"
 #include "share/share_session_manager.h"
+#include "support/child_process.h"
 
 namespace Vantor::KQCP {
 namespace {
@@ -52,6 +58,48 @@ TEST(ShareNamespace, AnotherUsersServiceNeverHearsThisUsersClients) {
   EXPECT_EQ(service.Exit(), 0);
   EXPECT_EQ(squatter.Exit(), 0);
   fs::remove_all("/dev/shm/kqcp-" + std::to_string(kIntruder));
+}
+
+// In a mount namespace of its own, with empty /dev/shm and /run: another user takes this
+// user's folder under /dev/shm first; a service fails, then works once the user has a runtime
+// folder, and a client reaches it. Exit 77 when namespaces or mounts are not allowed here.
+KQCP_CHILD(SquattedSharedMemory) {
+  if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) ||
+      mount("none", "/dev/shm", "tmpfs", 0, "mode=1777") != 0 ||
+      mount("none", "/run", "tmpfs", 0, "mode=755") != 0) {
+    return 77;
+  }
+  const std::string uid = std::to_string(geteuid());
+  const std::string squatted = "/dev/shm/kqcp-" + uid;
+  if (mkdir(squatted.c_str(), 0700) != 0 || chown(squatted.c_str(), kIntruder, kIntruder) != 0) {
+    return 1;
+  }
+  const std::string platform = kqcp_test::PlatformName();
+  {
+    SessionPeer refused("EchoService", platform);
+    if (refused.Line() != "start-failed") return 2;
+    refused.Command("exit");
+  }
+  const std::string runtime = "/run/user/" + uid;
+  if (mkdir("/run/user", 0755) != 0 || mkdir(runtime.c_str(), 0700) != 0) return 3;
+  SessionPeer service("EchoService", platform);
+  if (service.Line() != "ready") return 4;
+  SessionPeer client("Client", platform, "client");
+  if (client.Line() != "ready" || !client.RoundTrip()) return 5;
+  struct stat folder {};
+  if (stat((runtime + "/kqcp").c_str(), &folder) != 0 || (folder.st_mode & 077) != 0) return 6;
+  if (os::NamedObject::FilePath(os::NamedKind::kMutex, "x").rfind(runtime + "/kqcp/", 0) != 0) {
+    return 7;
+  }
+  return client.Exit() == 0 && service.Exit() == 0 ? 0 : 8;
+}
+
+TEST(ShareNamespace, AFolderAnotherUserTookFirstGivesWayToTheRuntimeFolder) {
+  if (!kqcp_test::CanRunAsOtherUsers()) GTEST_SKIP() << "needs root to act as another user";
+  kqcp_test::ChildProcess world("SquattedSharedMemory");
+  const int code = world.Wait();
+  if (code == 77) GTEST_SKIP() << "no mount namespace of its own can be made here";
+  EXPECT_EQ(code, 0);
 }
 
 TEST(ShareNamespace, ProcessesThatExitNormallyLeaveNoFiles) {

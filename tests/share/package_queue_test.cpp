@@ -328,6 +328,102 @@ TEST_F(QueueFixture, AWriterThatDiesInsidePushLeavesEveryWholeRecordCounted) {
   queue_.Unlock();
 }
 
+// Opens the queue, takes its mutex and pushes a record of PAYLOAD bytes of 99, but makes only
+// the first STORES of its header stores before it dies holding the mutex: a writer killed at
+// that instant. args: queue, payload, stores.
+KQCP_CHILD(DieAfterStores) {
+  SharePackageDataQueue queue;
+  if (!queue.Open(args[0])) return 1;
+  const std::vector<std::uint8_t> payload(std::stoul(args[1]), 99);
+  RecordParts parts;
+  parts.label = "L";
+  parts.payloadLength = static_cast<std::int32_t>(payload.size());
+  parts.payload = payload.data();
+  std::vector<std::uint8_t> record;
+  if (!SharePackageDataQueue::Encode(parts, &record) || queue.Lock() != 0) return 2;
+  if (queue.PushEncodedPartly(record.data(), static_cast<std::uint32_t>(record.size()),
+                              std::stoi(args[2])) == 0) {
+    return 3;
+  }
+  _exit(0);
+}
+
+// The payload tags of every record left in the queue, taken in order.
+std::vector<int> DrainTags(SharePackageDataQueue& queue) {
+  std::vector<int> tags;
+  EXPECT_EQ(queue.Lock(), 0);  // finds the mutex abandoned and counts the records again
+  const std::uint32_t counted = queue.GetCount();
+  PackageRecord record;
+  while (queue.Pop(record)) tags.push_back(record.payloadLength > 0 ? record.payload[0] : -1);
+  EXPECT_EQ(counted, tags.size());
+  queue.Unlock();
+  return tags;
+}
+
+TEST(PackageQueue, AWriterKilledBetweenAnyTwoStoresLeavesEachRecordReadableOnce) {
+  // Records before the new one: pushed (tag = fill byte) and, for negative tags, taken again.
+  struct Case {
+    const char* what;
+    std::vector<std::pair<int, std::int32_t>> before;  // tag, payload; tag < 0: pop one
+    std::int32_t payload;                              // of the record whose writer dies
+  };
+  const Case cases[] = {
+      {"new queue", {}, 100},
+      {"emptied, shorter record", {{1, 1000}, {2, 1000}, {3, 1000}, {-1, 0}, {-1, 0}, {-1, 0}}, 50},
+      {"emptied, longer record",
+       {{1, 1000}, {2, 1000}, {3, 1000}, {-1, 0}, {-1, 0}, {-1, 0}},
+       5000},
+      {"records waiting", {{1, 1000}, {10, 1000}, {-1, 0}}, 1000},
+      {"wraps to the start", {{1, 100000}, {10, 100000}, {-1, 0}}, 80000},
+      {"already wrapped", {{1, 100000}, {10, 100000}, {-1, 0}, {11, 80000}}, 10000},
+  };
+  for (const Case& c : cases) {
+    bool committed = false;
+    for (int stores = 0; stores <= 6; ++stores) {
+      SCOPED_TRACE(std::string(c.what) + ", dies after store " + std::to_string(stores));
+      const std::string name = kqcp_test::UniqueName("killed");
+      SharePackageDataQueue queue;
+      ASSERT_TRUE(queue.Create(name));
+      std::vector<int> waiting;
+      std::vector<std::uint8_t> payload;
+      for (const auto& [tag, length] : c.before) {
+        ASSERT_EQ(queue.Lock(), 0);
+        if (tag < 0) {
+          PackageRecord taken;
+          ASSERT_TRUE(queue.Pop(taken));
+          waiting.erase(waiting.begin());
+        } else {
+          payload.assign(static_cast<std::size_t>(length), static_cast<std::uint8_t>(tag));
+          PackageRecord record;
+          record.label = "L";
+          record.payloadLength = length;
+          record.payload = payload.data();
+          ASSERT_GT(queue.Push(record), 0u);
+          waiting.push_back(tag);
+        }
+        queue.Unlock();
+      }
+      kqcp_test::ChildProcess writer("DieAfterStores",
+                                     {name, std::to_string(c.payload), std::to_string(stores)});
+      ASSERT_EQ(writer.Wait(), 0);
+      std::vector<int> expected = waiting;
+      const std::vector<int> found = DrainTags(queue);
+      // Nothing taken before comes back, nothing waiting is lost; the new record is there once
+      // its commit was stored, and stays there for every later instant.
+      if (found.size() == expected.size() + 1) committed = true;
+      if (committed || stores == 6) expected.push_back(99);
+      EXPECT_EQ(found, expected);
+      // And the queue goes on as before.
+      ASSERT_EQ(queue.Lock(), 0);
+      PackageRecord next;
+      next.label = "L";
+      EXPECT_GT(queue.Push(next), 0u);
+      queue.Unlock();
+    }
+    EXPECT_TRUE(committed) << c.what;
+  }
+}
+
 KQCP_CHILD(DeliverRecords) {
   const int count = std::stoi(args[1]);
   for (int i = 0; i < count; ++i) {

@@ -13,10 +13,17 @@
 //                              LONGEST_PAUSE_US"
 //   repost NAME1 NAME2         posts a request named NAME1, renames it NAME2 and posts it
 //                              again: "reposted"
+//   timedrequest NAME SIZE     posts one request: "post-took MS CODE" once PostOperation
+//                              returned
+//   forkpost                   forks; the child posts a request and exits:
+//                              "forkpost CODE" with the child's result
 //   exit                       leaves normally
 // "EchoService" (platform, report fd, command fd) answers every request with "answer" carrying
 // the same bytes and reports it as "request SENDER NAME"; commands:
 //   broadcast A B C | setdata TEXT | delay MS (before each reply) | stop | stats | exit
+//   resets        "resets N": the damaged queues and proxy maps it repaired
+//   fork          forks a child that never uses the library and sleeps: "forked PID"
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -257,6 +264,27 @@ KQCP_CHILD(Client) {
         }
       }
       Signal::Send(args[2], "burst-posted");
+    } else if (verb == "timedrequest") {
+      std::string name;
+      std::int32_t size = 0;
+      command >> name >> size;
+      auto operation = NewRequest(proxy.Get(), name, size);
+      const auto before = Clock::now();
+      const HRESULT posted = proxy->PostOperation(operation.Get());
+      const auto took =
+          std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - before).count();
+      Signal::Send(args[2], "post-took " + std::to_string(took) + " " + Hex(posted));
+    } else if (verb == "forkpost") {
+      auto operation = NewRequest(proxy.Get(), "forked", 4);
+      const pid_t child = fork();
+      if (child == 0) {
+        const HRESULT posted = proxy->PostOperation(operation.Get());
+        _exit(posted == E_UNEXPECTED ? 0 : posted == S_OK ? 1 : 2);
+      }
+      int status = 0;
+      waitpid(child, &status, 0);
+      Signal::Send(args[2],
+                   "forkpost " + std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1));
     } else if (verb == "repost") {
       std::string first, second;
       command >> first >> second;
@@ -363,6 +391,19 @@ KQCP_CHILD(EchoService) {
                                 std::to_string(s.droppedFull) + " " +
                                 std::to_string(s.droppedGone) + " " +
                                 std::to_string(s.refusedBacklog));
+    } else if (verb == "resets") {
+      com::ComPtr<IShareStatistics> statistics;
+      manager->QueryInterface(IID_IShareStatistics, statistics.PutVoid());
+      ShareStatistics s{};
+      statistics->GetStatistics(&s);
+      Signal::Send(args[1], "resets " + std::to_string(s.queueResets));
+    } else if (verb == "fork") {
+      // A helper that never uses the library, outliving the service.
+      const pid_t child = fork();
+      if (child == 0) {
+        for (;;) pause();
+      }
+      Signal::Send(args[1], "forked " + std::to_string(child));
     } else {
       return 5;  // the test went away
     }

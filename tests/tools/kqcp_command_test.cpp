@@ -1,5 +1,6 @@
 // The kqcp command against a live platform: a real echo service and two real clients, one of
 // them killed; and against hand-scribbled mappings and bad arguments.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -13,6 +14,7 @@
 #include <thread>
 
 #include "os/named_mutex.h"
+#include "os/named_object.h"
 #include "os/process.h"
 #include "os/shared_memory.h"
 #include "share/platform_proxy_map.h"
@@ -243,6 +245,29 @@ TEST_F(ScribbledPlatform, EachScribbleGetsOneLineAndExitCodeTwo) {
     std::copy(blockCopy.begin(), blockCopy.end(), block);
     std::copy(sessionCopy.begin(), sessionCopy.end(), session_.GetData() - 8);
   }
+}
+
+TEST_F(ScribbledPlatform, ANameKeptBusyIsGivenUpWithOneLine) {
+  // As a process stopped inside its own creation or close of the proxy map keeps it.
+  const std::string file =
+      os::NamedObject::FilePath(os::NamedKind::kSharedMemory, name_ + "_PLATFORM_PROXY_MAP");
+  const int fd = open(file.c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = 1;
+  lock.l_len = 1;
+  ASSERT_EQ(fcntl(fd, F_OFD_SETLK, &lock), 0);
+  const auto start = std::chrono::steady_clock::now();
+  const Outcome outcome = Kqcp("list " + name_);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_EQ(outcome.exitCode, 2);
+  EXPECT_NE(outcome.err.find("gave up on " + name_ + "_PLATFORM_PROXY_MAP"), std::string::npos)
+      << outcome.err;
+  EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 1) << outcome.err;
+  close(fd);
+  EXPECT_EQ(Kqcp("list " + name_).exitCode, 0);
 }
 
 TEST(KqcpCommand, ArgumentsOutsideTheRulesAreUsageErrors) {
