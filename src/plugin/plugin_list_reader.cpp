@@ -37,11 +37,12 @@ int PluginListReader::Parse(const char16_t* listPath) {
     parser.SetTopNode(&top);
     if (!parser.CreateParser()) return kUnreadable;
     // Only a regular file is a list: a FIFO would block the loader for ever. The file is fed as
-    // an open-ended stream; the final empty piece makes a truncated or empty file the error it
-    // is instead of a list cut short.
+    // an open-ended stream (a long token's blocks gathered, not parsed again for each one); the
+    // final empty piece makes a truncated or empty file the error it is instead of a list cut
+    // short.
     const bool fed = ReadRegularFile(os::ToNativePath(std::u16string(listPath)).c_str(),
                                      [&parser](const char* bytes, std::size_t length) {
-                                       return parser.Parse(bytes, static_cast<int>(length), false);
+                                       return parser.Feed(bytes, static_cast<int>(length));
                                      });
     if (!fed || !parser.Parse("", 0, true)) return kUnreadable;
     if (!top.Name().Equals("PluginList")) return kWrongRoot;

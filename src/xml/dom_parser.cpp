@@ -20,6 +20,19 @@ constexpr std::size_t kGatherFrom = 64;
 constexpr std::size_t kKeptCapacity = 64 * 1024;
 // Expat takes an int length.
 constexpr std::size_t kLargestPiece = std::size_t{1} << 30;
+
+// Expat 2.6 and later (and older ones with the change backported) hold the bytes of a long
+// unfinished token back until about as many again have arrived, so a package whose last token
+// is long would not complete when its last byte arrives. Feed gathers such bytes itself and
+// passes them on as soon as they may end the token; Expat is told to parse what it is given.
+void ParseEveryPieceAtOnce(XML_Parser parser) {
+#if defined(KQCP_HAVE_XML_REPARSE_DEFERRAL) || XML_MAJOR_VERSION > 2 || \
+    (XML_MAJOR_VERSION == 2 && XML_MINOR_VERSION >= 6)
+  XML_SetReparseDeferralEnabled(parser, XML_FALSE);
+#else
+  static_cast<void>(parser);
+#endif
+}
 }  // namespace
 
 DOMParser::DOMParser() { stack_.resize(kInitialStack); }
@@ -37,7 +50,9 @@ bool DOMParser::CreateParser(const char* encoding, const char* separator) {
   for (Level& level : stack_) level.node = nullptr;
   std::vector<DOMNode*>().swap(openChildren_);
   std::string().swap(openText_);
-  return CreateExpat(encoding, separator);
+  if (!CreateExpat(encoding, separator)) return false;
+  ParseEveryPieceAtOnce(Handle());
+  return true;
 }
 
 void DOMParser::SetTopNode(DOMNode* top) {

@@ -21,7 +21,8 @@ class DOMParser : public ExpatParser<DOMParser> {
   ~DOMParser() override;
 
   // A fresh Expat parser (any previous one is freed); clears depth and completion, not the
-  // top node. Every caller in the library passes null for both.
+  // top node. Every caller in the library passes null for both. Expat's own deferral of long
+  // tokens is off where it has one: Feed does that work, and completes on the last byte.
   bool CreateParser(const char* encoding = nullptr, const char* separator = nullptr);
   void SetTopNode(DOMNode* top);
   DOMNode* TopNode() const { return top_; }
