@@ -7,9 +7,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
+#include <cstdio>
 #include <map>
-#include <mutex>
 
+#include "base/critical_section.h"
 #include "kqcp/plugin.h"
 #include "os/log.h"
 #include "os/utf.h"
@@ -17,6 +19,8 @@
 
 namespace Vantor::KQCP {
 namespace {
+
+using VEXO::System::Thread::ScopedLock;
 
 struct FileId {
   dev_t device;
@@ -29,11 +33,24 @@ struct FileId {
 // (plug-ins stay for good). Loading another file through a later descriptor of the same
 // number would give back the earlier library. So each number whose name the loader still
 // holds is noted here with the file it stands for.
-std::mutex g_namesLock;
-std::map<int, FileId> g_loaderNames;
+VEXO::System::Thread::CriticalSection g_namesLock;
+// Never destroyed, so that a load racing the end of the process finds it intact.
+std::map<int, FileId>& LoaderNames() {
+  static auto* names = new std::map<int, FileId>;
+  return *names;
+}
+
+// The loader's name for the file open as fd: its entry under /proc/self/fd. Made without
+// allocating, for the destructor.
+using LoaderName = std::array<char, 32>;
+LoaderName NameOf(int fd) {
+  LoaderName name{};
+  std::snprintf(name.data(), name.size(), "/proc/self/fd/%d", fd);
+  return name;
+}
 
 // At most this many numbers are passed over for one load; each is one library loaded earlier.
-constexpr int kMostPassedOver = 1024;
+constexpr std::size_t kMostPassedOver = 1024;
 
 // The path as it may stand in a log line: printable ASCII only, and not too long.
 std::string Printable(const std::string& text) {
@@ -49,15 +66,15 @@ std::string Printable(const std::string& text) {
 PluginFile::~PluginFile() {
   if (fd_ >= 0 && loaded_) {
     // Asked by name only: RTLD_NOLOAD loads nothing, and the descriptor still names this file.
-    const std::string name = LoaderName();
-    void* still = dlopen(name.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+    const LoaderName name = NameOf(fd_);
+    void* still = dlopen(name.data(), RTLD_LAZY | RTLD_NOLOAD);
     {
-      std::lock_guard<std::mutex> guard(g_namesLock);
+      ScopedLock guard(g_namesLock);
       try {
         if (still) {
-          g_loaderNames[fd_] = FileId{device_, inode_};
+          LoaderNames()[fd_] = FileId{device_, inode_};
         } else {
-          g_loaderNames.erase(fd_);
+          LoaderNames().erase(fd_);
         }
       } catch (...) {
         // Not noted: the number is never closed, so nobody can meet the name.
@@ -92,11 +109,11 @@ HRESULT PluginFile::Open(const std::u16string& path) {
 HRESULT PluginFile::Load(os::Library& library) {
   if (fd_ < 0) return KQCP_E_PLUGIN_NOT_LOADABLE;
   {
-    std::lock_guard<std::mutex> guard(g_namesLock);
+    ScopedLock guard(g_namesLock);
     for (;;) {
-      const auto known = g_loaderNames.find(fd_);
+      const auto known = LoaderNames().find(fd_);
       // A name of this same file is fine: the loader hands back the library it has.
-      if (known == g_loaderNames.end() || known->second == FileId{device_, inode_}) break;
+      if (known == LoaderNames().end() || known->second == FileId{device_, inode_}) break;
       if (passedOver_.size() >= kMostPassedOver) return KQCP_E_PLUGIN_NOT_LOADABLE;
       passedOver_.push_back(fd_);
       const int other = fcntl(fd_, F_DUPFD_CLOEXEC, 0);
@@ -109,10 +126,8 @@ HRESULT PluginFile::Load(os::Library& library) {
   }
   // The loader opens the descriptor's entry, which reaches the checked file whatever its path
   // names by now. The plug-in manager keeps the path it was given.
-  loaded_ = library.Load(os::Utf8ToUtf16(LoaderName()));
+  loaded_ = library.Load(os::Utf8ToUtf16(NameOf(fd_).data()));
   return loaded_ ? S_OK : KQCP_E_PLUGIN_NOT_LOADABLE;
 }
-
-std::string PluginFile::LoaderName() const { return "/proc/self/fd/" + std::to_string(fd_); }
 
 }  // namespace Vantor::KQCP

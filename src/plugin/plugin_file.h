@@ -30,9 +30,6 @@ class PluginFile {
   HRESULT Load(os::Library& library);
 
  private:
-  // The loader's name for the file: the descriptor's entry under /proc/self/fd.
-  std::string LoaderName() const;
-
   int fd_ = -1;
   dev_t device_ = 0;
   ino_t inode_ = 0;
