@@ -36,12 +36,13 @@ struct IKQCPPluginManager : IUnknown {
   virtual HRESULT NotifyPlugins(std::int32_t value) = 0;
   /// S_OK when the library's plug-in was added; E_POINTER for a null or empty path; otherwise
   /// why it was not (KQCP_E_PLUGIN_* below, or the plug-in's own failure).
-  /// Only a regular file is loaded (a symbolic link to one is followed): a FIFO, device or
-  /// directory is refused at once with KQCP_E_PLUGIN_NOT_LOADABLE and a line on standard error,
-  /// for list entries too. The file is loaded through its descriptor, so the loader knows the
-  /// library as "/proc/self/fd/N" (dladdr reports that name) and "$ORIGIN" in its run path
-  /// stands for "/proc/self/fd": a plug-in that needs libraries of its own names them by an
-  /// absolute run path or loads them itself.
+  /// The path names a file, relative to the working directory unless absolute; a bare name is
+  /// not looked up in the loader's library path. Only a regular file is loaded (a symbolic link
+  /// to one is followed): a FIFO, device or directory is refused at once with
+  /// KQCP_E_PLUGIN_NOT_LOADABLE and a line on standard error, for list entries too. The file is
+  /// loaded through its descriptor, so the loader knows the library as "/proc/self/fd/N" (dladdr
+  /// reports that name) and "$ORIGIN" in its run path stands for "/proc/self/fd": a plug-in that
+  /// needs libraries of its own names them by an absolute run path or loads them itself.
   virtual HRESULT LoadPlugin(const char16_t* libraryPath) = 0;
   /// The loaded plug-in of that name, with a reference added; E_FAIL for a null or unknown
   /// name (plugin untouched), E_POINTER for a null plugin.
