@@ -1,8 +1,9 @@
 // Writes arbitrary bytes over the platform's proxy map, header words included, and keeps
 // writing more of them while the service asks whether clients are gone (as a peer may between
 // the service's system calls). Registering and cleaning must neither crash nor reach outside
-// the mapping, and once the service has cleaned it, the map must be sound: the capacity word
-// restored, and the entry count and used size matching the entries that parse.
+// the mapping, and once the service has cleaned it without being written over, the map must be
+// sound: the capacity word restored, and the entry count and used size matching the entries
+// that parse.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -52,7 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   auto isGone = [&](const std::string& name) {
     if (later + 6 <= size) {
       const std::uint16_t offset = static_cast<std::uint16_t>(data[later] | data[later + 1] << 8);
-      if (offset + 4u <= target.ViewSize()) std::memcpy(target.View() + offset, data + later + 2, 4);
+      if (offset + 4u <= target.ViewSize())
+        std::memcpy(target.View() + offset, data + later + 2, 4);
       later += 6;
     }
     return name.empty() || (static_cast<unsigned char>(name[0]) & 1) != 0;
@@ -62,8 +64,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   PlatformProxyMap::Register(target.map, 7, "client", isGone);
   PlatformProxyMap::ReadAll(target.map);
 
-  // The service's clean-up leaves a sound map whatever was written meanwhile.
+  // The service's clean-up, written over while it runs, and its next one, which must leave a
+  // sound map whatever the first found.
   PlatformProxyMap::RemoveGone(target.map, isGone);
+  PlatformProxyMap::RemoveGone(target.map, [](const std::string& name) {
+    return name.empty() || (static_cast<unsigned char>(name[0]) & 1) != 0;
+  });
   Require(Load32(target.View()) == PlatformProxyMap::kCapacity);
   const std::uint32_t used = Load32(target.View() + 4);
   Require(used >= 8 && used <= PlatformProxyMap::kCapacity);
@@ -73,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Require(parsed == used);
   Require(Load32(target.map.GetData() + 4) == entries.size());
   // A second clean-up finds nothing to repair.
-  Require(!PlatformProxyMap::RemoveGone(target.map, [](const std::string&) { return false; })
-               .repaired);
+  Require(
+      !PlatformProxyMap::RemoveGone(target.map, [](const std::string&) { return false; }).repaired);
   return 0;
 }

@@ -98,7 +98,7 @@ PlatformProxyMap::Cleaned PlatformProxyMap::RemoveGone(ShareMapMemory& map, cons
   if (!map.IsOpen() || room < kEntriesOffset) return cleaned;
   // One copy of the used part: the liveness checks below make system calls, during which a
   // peer may change any word of the mapping.
-  const bool capacityKept = map.GetCapacity() == room;
+  const bool capacityKept = map.CapacityWord() == room;
   if (!capacityKept) map.RestoreCapacity(room);
   const std::uint32_t used = map.GetUsedSize();
   if (used < kEntriesOffset) {

@@ -39,6 +39,9 @@ class ShareMapMemory {
   // a caller outside the mapping. kNotOpen when closed.
   std::uint32_t GetCapacity() const;
   std::uint32_t GetUsedSize() const;
+  // The capacity word as it stands, unchecked: for telling a scribbled header. kNotOpen when
+  // closed.
+  std::uint32_t CapacityWord() const { return open_ ? HeaderWord(0) : kNotOpen; }
   // The data area the mapping really has, whatever its header says; 0 when closed.
   std::uint32_t MappedCapacity() const;
   std::uint8_t* GetData() const { return data_; }

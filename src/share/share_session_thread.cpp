@@ -249,14 +249,16 @@ void ShareSessionManager_::WatchService() {
   if (!serviceLost_ && !platformMutex_.IsAlive()) serviceLost_ = true;
   if (!serviceLost_) return;
   // Join a service that took the platform name over: register in its proxy map.
+  // Names that another process is making or closing are left for the next look, as this thread
+  // has records to deliver meanwhile.
   NamedMutex platform;
-  if (OpenNamedMutex(platform, platformName_ + "_PLATFORM_MUTEX", false, kBroadcastLockMs) !=
-      kKernelObjectOk) {
+  if (OpenNamedMutex(platform, platformName_ + "_PLATFORM_MUTEX", false,
+                     RecordSender::kLockBoundMs) != kKernelObjectOk) {
     return;
   }
   const os::LockResult locked = platform.LockFor(kBroadcastLockMs);
   if (locked == os::LockResult::kTimedOut || locked == os::LockResult::kFailed) return;
-  const bool joined = Register(kBroadcastLockMs);
+  const bool joined = Register(RecordSender::kLockBoundMs);
   platform.Unlock();
   if (!joined) return;
   platformMutex_.handle = std::move(platform.handle);
