@@ -11,10 +11,12 @@
 #include "os/process.h"
 #include "share/share_map_memory.h"
 #include "share/share_package_data_queue.h"
+#include "share/wire/object_names.h"
 
 using Vantor::KQCP::PackageRecord;
 using Vantor::KQCP::ShareMapMemory;
 using Vantor::KQCP::SharePackageDataQueue;
+namespace wire = Vantor::KQCP::wire;
 
 namespace {
 
@@ -24,7 +26,7 @@ struct Target {
   Target() {
     const std::string name =
         "kqcp_fuzz_queue_" + std::to_string(Vantor::KQCP::os::CurrentProcessId());
-    if (!queue.Create(name) || !raw.Open(name + "_DQ_MAPMEMORY")) std::abort();
+    if (!queue.Create(name) || !raw.Open(wire::QueueMapName(name))) std::abort();
   }
   std::uint8_t* View() const { return raw.GetData() - ShareMapMemory::kHeaderSize; }
   std::size_t ViewSize() const { return raw.MappedCapacity() + ShareMapMemory::kHeaderSize; }

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <thread>
 
+#include "os/cpu_pause.h"
+
 namespace Vantor::KQCP::os {
 
 CountingSemaphore::CountingSemaphore(std::uint32_t initial, std::uint32_t maximum)
@@ -118,7 +120,7 @@ int SpinForAny(std::span<CountingSemaphore* const> semaphores, std::int64_t star
   if (spinners.fetch_add(1) >= Processors() - 1) budgetNs = 0;
   int index = -1;
   for (unsigned round = 1; budgetNs > 0 && index < 0; ++round) {
-    __builtin_ia32_pause();
+    CpuPause();
     index = TryAcquireAny(semaphores);
     if (index >= 0 || round % 16 != 0) continue;
     const std::int64_t spent = MonotonicNowNs() - start;

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <ctime>
 
+#include "os/cpu_pause.h"
+
 #if defined(__SANITIZE_THREAD__)
 #define KQCP_THREAD_SANITIZER 1
 #elif defined(__has_feature)
@@ -45,7 +47,7 @@ int SpinTryLock(pthread_mutex_t* mutex) {
   constexpr int kTries = 32;
   int rc = pthread_mutex_trylock(mutex);
   for (int i = 1; rc == EBUSY && i < kTries; ++i) {
-    __builtin_ia32_pause();
+    CpuPause();
     rc = pthread_mutex_trylock(mutex);
   }
   return rc;

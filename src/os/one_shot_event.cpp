@@ -1,6 +1,7 @@
 // One-shot event on a futex word.
 #include "os/one_shot_event.h"
 
+#include "os/cpu_pause.h"
 #include "os/futex.h"
 
 namespace Vantor::KQCP::os {
@@ -12,7 +13,7 @@ void OneShotEvent::Set() {
 void OneShotEvent::Wait() {
   for (int spin = 0; spin < 100; ++spin) {
     if (state_.load() == kSet) return;
-    __builtin_ia32_pause();
+    CpuPause();
   }
   std::uint32_t expected = kClear;
   if (!state_.compare_exchange_strong(expected, kSleeping) && expected == kSet) return;

@@ -3,6 +3,7 @@
 
 #include "share/session_common.h"
 #include "share/share_session_manager.h"
+#include "share/wire/object_names.h"
 
 namespace Vantor::KQCP {
 
@@ -17,7 +18,7 @@ bool ClientShareSession::Initialize(ShareSessionManager_* manager, const std::st
   sessionName_ = sessionName;
   // Without holding the name: a proxy must not keep a dead service's objects alive, or a new
   // service could not make them again.
-  if (OpenNamedMutex(dataMutex_, SessionDataMutexName(manager->PlatformName(), sessionName),
+  if (OpenNamedMutex(dataMutex_, wire::SessionDataMutexName(manager->PlatformName(), sessionName),
                      false) != kKernelObjectOk) {
     return false;
   }
@@ -42,7 +43,7 @@ HRESULT ClientShareSession::LockData() {
   if (!dataMutex_.IsAlive()) {
     // The service that made the session is gone; a new one may have made it again.
     NamedMutex fresh;
-    if (OpenNamedMutex(fresh, SessionDataMutexName(platform, sessionName_), false) !=
+    if (OpenNamedMutex(fresh, wire::SessionDataMutexName(platform, sessionName_), false) !=
         kKernelObjectOk) {
       return E_FAIL;
     }
@@ -50,7 +51,8 @@ HRESULT ClientShareSession::LockData() {
   }
   const os::LockResult locked = dataMutex_.LockFor(kSessionDataLockBoundMs);
   if (locked == os::LockResult::kTimedOut || locked == os::LockResult::kFailed) return E_FAIL;
-  if (!dataView_.IsOpen() && !dataView_.Open(SessionDataMapName(platform, sessionName_), false)) {
+  if (!dataView_.IsOpen() &&
+      !dataView_.Open(wire::SessionDataMapName(platform, sessionName_), false)) {
     dataMutex_.Unlock();
     return E_FAIL;
   }

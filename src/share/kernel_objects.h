@@ -20,7 +20,6 @@ inline constexpr int kKernelObjectBusy = 3;
 
 struct NamedMutex {
   std::unique_ptr<os::NamedMutexHandle> handle;
-  std::string name;  // stays empty, as the holder never needs it
 
   // Waits at most the time given; kFailed without a handle.
   os::LockResult LockFor(std::uint32_t milliseconds) {
@@ -32,6 +31,29 @@ struct NamedMutex {
     if (handle) handle->Unlock();
   }
   void Close() { handle.reset(); }
+};
+
+// Holds a named mutex for a scope, waiting for it at most a bound. A mutex whose owner died is
+// held too (the robust mutex is made consistent as it is taken); Abandoned() tells the caller
+// that what it guards may be half-written.
+class NamedLock {
+ public:
+  NamedLock(NamedMutex& mutex, std::uint32_t boundMs)
+      : mutex_(mutex), result_(mutex.LockFor(boundMs)) {}
+  ~NamedLock() {
+    if (Held()) mutex_.Unlock();
+  }
+  NamedLock(const NamedLock&) = delete;
+  NamedLock& operator=(const NamedLock&) = delete;
+
+  bool Held() const {
+    return result_ == os::LockResult::kAcquired || result_ == os::LockResult::kAbandoned;
+  }
+  bool Abandoned() const { return result_ == os::LockResult::kAbandoned; }
+
+ private:
+  NamedMutex& mutex_;
+  os::LockResult result_;
 };
 
 int CreateNamedMutex(NamedMutex& holder, const std::string& name,

@@ -12,12 +12,13 @@
 #include <vector>
 
 #include "share/share_map_memory.h"
+#include "share/wire/layout.h"
 
 namespace Vantor::KQCP {
 
 class PlatformProxyMap {
  public:
-  static constexpr std::uint32_t kCapacity = 40960;
+  static constexpr std::uint32_t kCapacity = wire::proxy_map::kCapacity;
 
   struct Entry {
     std::uint32_t processId;
@@ -43,6 +44,14 @@ class PlatformProxyMap {
   };
   // Removes every entry whose client is gone, and repairs a damaged map.
   static Cleaned RemoveGone(ShareMapMemory& map, const IsGone& isGone);
+  // What a tool finds in the map, judged the way the service judges it: the entries, or why the
+  // map is damaged (then no entries).
+  struct Survey {
+    std::uint32_t serviceProcessId = 0;
+    std::vector<Entry> entries;
+    std::string problem;  // empty when sound
+  };
+  static Survey Inspect(const ShareMapMemory& map);
   // Every entry that parses, in order; parsing stops at the first that does not.
   static std::vector<Entry> ReadAll(const ShareMapMemory& map);
 };

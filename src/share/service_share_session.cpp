@@ -8,6 +8,7 @@
 #include "share/session_common.h"
 #include "share/share_session_manager.h"
 #include "share/share_session_operation.h"
+#include "share/wire/object_names.h"
 
 namespace Vantor::KQCP {
 
@@ -25,19 +26,18 @@ bool ServiceShareSession::Initialize(ShareSessionManager_* manager,
   if (initialised_) return false;
   sessionName_ = sessionName;
   const std::string& platform = manager->PlatformName();
-  if (CreateNamedMutex(dataMutex_, SessionDataMutexName(platform, sessionName)) !=
+  if (CreateNamedMutex(dataMutex_, wire::SessionDataMutexName(platform, sessionName)) !=
       kKernelObjectOk) {
     return false;
   }
   // Made just now, but any process of the user may already have opened and taken it.
-  const os::LockResult locked = dataMutex_.LockFor(kSessionDataLockBoundMs);
-  if (locked == os::LockResult::kTimedOut || locked == os::LockResult::kFailed) return false;
-  if (dataView_.Create(SessionDataMapName(platform, sessionName), kInitialDataCapacity,
+  const NamedLock data(dataMutex_, kSessionDataLockBoundMs);
+  if (!data.Held()) return false;
+  if (dataView_.Create(wire::SessionDataMapName(platform, sessionName), kInitialDataCapacity,
                        kSessionDataLockBoundMs)) {
     manager_ = manager;
     initialised_ = true;
   }
-  dataMutex_.Unlock();
   return initialised_;
 }
 
@@ -55,19 +55,17 @@ HRESULT ServiceShareSession::SetSharedData(const void* data, std::int32_t length
   if (!initialised_) return E_FAIL;
   if (length < 0 || (length > 0 && !data)) return E_INVALIDARG;
   const auto size = static_cast<std::uint32_t>(length);
-  const os::LockResult locked = dataMutex_.LockFor(kSessionDataLockBoundMs);
-  if (locked == os::LockResult::kTimedOut || locked == os::LockResult::kFailed) return E_FAIL;
+  const NamedLock held(dataMutex_, kSessionDataLockBoundMs);
+  if (!held.Held()) return E_FAIL;
   if (!dataView_.IsOpen() || dataView_.GetCapacity() < size) {
     dataView_.Close();
-    if (!dataView_.Create(SessionDataMapName(manager_->PlatformName(), sessionName_),
+    if (!dataView_.Create(wire::SessionDataMapName(manager_->PlatformName(), sessionName_),
                           SessionDataCapacity(size))) {
-      dataMutex_.Unlock();
       return E_FAIL;
     }
   }
   if (size) std::memcpy(dataView_.GetData(), data, size);
   dataView_.SetUsedSize(size);
-  dataMutex_.Unlock();
   return S_OK;
 }
 

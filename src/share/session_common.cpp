@@ -37,14 +37,6 @@ HRESULT PostToManager(ShareSessionManager_* manager, IShareSessionOperation* ope
   return manager->PostOperation(ours);
 }
 
-std::string SessionDataMutexName(const std::string& platform, const std::string& session) {
-  return platform + session + "_SESSION_DATA_MUTEX";
-}
-
-std::string SessionDataMapName(const std::string& platform, const std::string& session) {
-  return platform + session + "_SESSION_DATA_MAP";
-}
-
 HRESULT CopySessionName(const std::string& name, char* buffer, std::uint32_t length) {
   return CopyName(name, buffer, length) ? S_OK : E_OUTOFMEMORY;
 }

@@ -24,10 +24,6 @@ HRESULT PostToManager(ShareSessionManager_* manager, IShareSessionOperation* ope
 // How long the session data lock is waited for: another process holding it longer is hung.
 inline constexpr std::uint32_t kSessionDataLockBoundMs = 5000;
 
-// Names of a session's shared data objects under a platform (no separator between the two).
-std::string SessionDataMutexName(const std::string& platform, const std::string& session);
-std::string SessionDataMapName(const std::string& platform, const std::string& session);
-
 // Platform or session name into a caller's buffer: E_OUTOFMEMORY when it does not fit.
 HRESULT CopySessionName(const std::string& name, char* buffer, std::uint32_t length);
 

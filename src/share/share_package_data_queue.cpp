@@ -2,29 +2,21 @@
 // the mapping's real size before use: another process may have written anything there.
 #include "share/share_package_data_queue.h"
 
-#include <bit>
 #include <cstring>
 #include <utility>
 
 #include "os/futex.h"
 #include "os/named_object.h"
+#include "share/wire/bytes.h"
+#include "share/wire/object_names.h"
+#include "share/wire/queue_header.h"
 
 namespace Vantor::KQCP {
 namespace {
 
-static_assert(std::endian::native == std::endian::little, "the shared layout is little-endian");
-
-constexpr const char* kMutexSuffix = "_DQ_MUTEX";
-constexpr const char* kSemaphoreSuffix = "_DQ_SEMAPHONE";
-constexpr const char* kMapSuffix = "_DQ_MAPMEMORY";
-
-std::uint32_t Load32(const std::uint8_t* at) {
-  std::uint32_t value;
-  std::memcpy(&value, at, sizeof value);
-  return value;
-}
-
-void Store32(std::uint8_t* at, std::uint32_t value) { std::memcpy(at, &value, sizeof value); }
+using wire::Load32;
+using wire::Store32;
+using enum wire::queue::Word;
 
 // Serialises a record at out (which has room for its StoredLength bytes).
 void WriteRecord(std::uint8_t* out, const RecordParts& record) {
@@ -117,8 +109,8 @@ bool SharePackageDataQueue::Establish(const std::string& name, bool create, bool
   name_ = name;
   const os::Deadline deadline = os::Deadline::After(boundMs);
   const int mutexResult =
-      create ? CreateNamedMutex(mutex_, name + kMutexSuffix, deadline.LeftMs())
-             : OpenNamedMutex(mutex_, name + kMutexSuffix, holdName, deadline.LeftMs());
+      create ? CreateNamedMutex(mutex_, wire::QueueMutexName(name), deadline.LeftMs())
+             : OpenNamedMutex(mutex_, wire::QueueMutexName(name), holdName, deadline.LeftMs());
   if (mutexResult != kKernelObjectOk) {
     // Open: a missing mutex is a missing queue.
     *result = mutexResult == kKernelObjectBusy ? os::NamedResult::kBusy
@@ -130,25 +122,15 @@ bool SharePackageDataQueue::Establish(const std::string& name, bool create, bool
   // Waits for the creator to finish making the queue; only so long, as a mutex that some
   // process keeps held must not stall anyone. An opener then takes the objects as they are; a
   // creator gives up, as others may already be waiting on its half-made queue.
-  const os::LockResult locked = mutex_.LockFor(deadline.LeftMs());
-  const bool held = locked == os::LockResult::kAcquired || locked == os::LockResult::kAbandoned;
-  bool ok = held || !create;
-  ok = ok && (create ? CreateNamedSemaphore(semaphore_, name + kSemaphoreSuffix, 0, kMaxPending,
-                                            deadline.LeftMs())
-                     : OpenNamedSemaphore(semaphore_, name + kSemaphoreSuffix, holdName,
-                                          deadline.LeftMs())) == kKernelObjectOk;
-  ok = ok && (create ? map_.Create(name + kMapSuffix, kCapacity, deadline.LeftMs(), result)
-                     : map_.Open(name + kMapSuffix, holdName, deadline.LeftMs(), result));
-  // What the mapping really holds, not what its header says: the header may be scribbled.
-  capacity_ = ok ? map_.MappedCapacity() : 0;
-  ok = ok && capacity_ >= kQueueHeaderSize + PackageRecord::kFixedBytes;
-  if (ok && create) {
-    for (Word word : {kCountWord, kReadWord, kWriteWord}) StoreWord(word, 0);
-    StoreWord(kEndWord, AreaSize() - 1);
+  bool held = false;
+  bool ok = false;
+  {
+    const NamedLock lock(mutex_, deadline.LeftMs());
+    held = lock.Held();
+    ok = (held || !create) && EstablishObjects(name, create, holdName, deadline, result);
+    // A writer that died holding the mutex may have left the count behind.
+    if (ok && lock.Abandoned()) Recount();
   }
-  // A writer that died holding the mutex may have left the count behind.
-  if (ok && locked == os::LockResult::kAbandoned) Recount();
-  if (held) mutex_.Unlock();
   if (!ok) {
     if (*result == os::NamedResult::kOk) *result = os::NamedResult::kFailed;
     if (!held && create) *result = os::NamedResult::kBusy;
@@ -158,6 +140,29 @@ bool SharePackageDataQueue::Establish(const std::string& name, bool create, bool
   }
   *result = os::NamedResult::kOk;
   creator_ = create;
+  return true;
+}
+
+bool SharePackageDataQueue::EstablishObjects(const std::string& name, bool create, bool holdName,
+                                             const os::Deadline& deadline,
+                                             os::NamedResult* result) {
+  const std::string semaphoreName = wire::QueueSemaphoreName(name);
+  const int semaphore =
+      create ? CreateNamedSemaphore(semaphore_, semaphoreName, 0, kMaxPending, deadline.LeftMs())
+             : OpenNamedSemaphore(semaphore_, semaphoreName, holdName, deadline.LeftMs());
+  if (semaphore != kKernelObjectOk) return false;
+  const std::string mapName = wire::QueueMapName(name);
+  if (!(create ? map_.Create(mapName, kCapacity, deadline.LeftMs(), result)
+               : map_.Open(mapName, holdName, deadline.LeftMs(), result))) {
+    return false;
+  }
+  // What the mapping really holds, not what its header says: the header may be scribbled.
+  capacity_ = map_.MappedCapacity();
+  if (capacity_ < kQueueHeaderSize + PackageRecord::kFixedBytes) return false;
+  if (create) {
+    for (Word word : {kCountWord, kReadWord, kWriteWord}) StoreWord(word, 0);
+    StoreWord(kEndWord, AreaSize() - 1);
+  }
   return true;
 }
 
@@ -274,16 +279,12 @@ bool SharePackageDataQueue::ReadOffsets(Offsets* at) const {
   const std::uint8_t* header = map_.GetData();
   // The capacity word is written once by the creator; a changed one is a scribble.
   if (Load32(header - ShareMapMemory::kHeaderSize) != capacity_) return false;
-  *at = {Load32(header), Load32(header + 4), Load32(header + 8), Load32(header + 12)};
-  const std::uint32_t area = AreaSize();
-  if (at->read > area || at->write > area || at->end > area) return false;
-  if (at->count > area / PackageRecord::kFixedBytes) return false;
-  // Wrapped: the reader is in the upper region, which ends at E.
-  return at->read <= at->write || at->read <= at->end;
+  *at = wire::QueueHeader::Read(header);
+  return at->Check(AreaSize()) == wire::QueueHeader::Problem::kNone;
 }
 
 void SharePackageDataQueue::StoreWord(Word word, std::uint32_t value) {
-  Store32(map_.GetData() + 4 * word, value);
+  Store32(map_.GetData() + sizeof(std::uint32_t) * word, value);
 }
 
 std::uint32_t SharePackageDataQueue::GetCount() const {

@@ -15,17 +15,20 @@
 #include <vector>
 
 #include "base/semaphore.h"
+#include "os/futex.h"
 #include "share/kernel_objects.h"
 #include "share/package_record.h"
 #include "share/share_map_memory.h"
+#include "share/wire/layout.h"
+#include "share/wire/queue_header.h"
 
 namespace Vantor::KQCP {
 
 class SharePackageDataQueue {
  public:
-  static constexpr std::uint32_t kCapacity = 0x40000;
-  static constexpr std::uint32_t kQueueHeaderSize = 16;
-  static constexpr std::uint32_t kMaxPending = 2048;
+  static constexpr std::uint32_t kCapacity = wire::queue::kCapacity;
+  static constexpr std::uint32_t kQueueHeaderSize = wire::queue::kHeaderSize;
+  static constexpr std::uint32_t kMaxPending = wire::queue::kMaxPending;
 
   SharePackageDataQueue() = default;
   virtual ~SharePackageDataQueue();
@@ -114,11 +117,8 @@ class SharePackageDataQueue {
   std::uint32_t AreaSize() const { return open_ ? capacity_ - kQueueHeaderSize : 0; }
 
  private:
-  struct Offsets {
-    std::uint32_t count, read, write, end;
-  };
-  // The header words, by their index after the mapping header.
-  enum Word : int { kCountWord = 0, kReadWord = 1, kWriteWord = 2, kEndWord = 3 };
+  using Offsets = wire::QueueHeader;
+  using Word = wire::queue::Word;
   struct WordStore {
     Word word;
     std::uint32_t value;
@@ -133,6 +133,10 @@ class SharePackageDataQueue {
   };
   bool Establish(const std::string& name, bool create, bool holdName, std::uint32_t boundMs,
                  os::NamedResult* result);
+  // The semaphore and the mapping, made or opened with the queue's mutex held (or, for an
+  // opener, given up on); the header of a made queue is set.
+  bool EstablishObjects(const std::string& name, bool create, bool holdName,
+                        const os::Deadline& deadline, os::NamedResult* result);
   // Where a record of length bytes goes and how it is committed; false when it does not fit.
   bool PlanStore(const Offsets& at, std::uint32_t length, StorePlan* plan) const;
   // Writes a record of length bytes through write(at), which lays it out at a place in the

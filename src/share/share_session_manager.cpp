@@ -16,6 +16,7 @@
 #include "share/platform_proxy_map.h"
 #include "share/service_share_session.h"
 #include "share/share_session_operation.h"
+#include "share/wire/object_names.h"
 
 namespace Vantor::KQCP {
 
@@ -64,7 +65,7 @@ HRESULT ShareSessionManager_::StartMember(std::int32_t mode, const char* ownName
   // Everything Start waits for that other processes hold shares one bound: a peer that keeps
   // a name or the platform mutex (stopped, or hostile) makes Start fail, never hang.
   const os::Deadline deadline = os::Deadline::After(kPlatformLockMs);
-  const std::string mutexName = platformName_ + "_PLATFORM_MUTEX";
+  const std::string mutexName = wire::PlatformMutexName(platformName_);
   if (mode == kShareModeClient) {
     ownName_ = ownName ? ownName : "";
     if (ownName_.size() < 2) return E_FAIL;
@@ -76,23 +77,7 @@ HRESULT ShareSessionManager_::StartMember(std::int32_t mode, const char* ownName
   } else if (CreateNamedMutex(platformMutex_, mutexName, deadline.LeftMs()) != kKernelObjectOk) {
     return E_FAIL;  // another service runs under this platform name
   }
-  const os::LockResult locked = platformMutex_.LockFor(deadline.LeftMs());
-  if (locked == os::LockResult::kTimedOut || locked == os::LockResult::kFailed) {
-    ReleaseMember();
-    return E_FAIL;
-  }
-  const std::string queueName = QueueNameOf(ownName_);
-  const std::string mapName = platformName_ + "_PLATFORM_PROXY_MAP";
-  // A live process that holds this own name holds its receive queue: Create fails then.
-  bool ok = receiveQueue_.Create(queueName, deadline.LeftMs());
-  if (ok) Publish(queueName + PublishedStatistics::kSuffix, mode, deadline.LeftMs());
-  if (ok && mode == kShareModeService) {
-    ok = proxyMap_.Create(mapName, PlatformProxyMap::kCapacity, deadline.LeftMs()) &&
-         PlatformProxyMap::Initialize(proxyMap_, os::CurrentProcessId());
-  } else if (ok) {
-    ok = Register(deadline.LeftMs());
-  }
-  platformMutex_.Unlock();
+  bool ok = JoinUnderPlatformLock(mode, deadline);
   if (ok) {
     running_.store(true);
     thread_ = os::ThreadHandle::Start([this] { return Run(); }, false);
@@ -103,6 +88,21 @@ HRESULT ShareSessionManager_::StartMember(std::int32_t mode, const char* ownName
     return E_FAIL;
   }
   return S_OK;
+}
+
+bool ShareSessionManager_::JoinUnderPlatformLock(std::int32_t mode, const os::Deadline& deadline) {
+  const NamedLock platform(platformMutex_, deadline.LeftMs());
+  if (!platform.Held()) return false;
+  const std::string queueName = QueueNameOf(ownName_);
+  // A live process that holds this own name holds its receive queue: Create fails then.
+  if (!receiveQueue_.Create(queueName, deadline.LeftMs())) return false;
+  Publish(wire::StatisticsName(queueName), mode, deadline.LeftMs());
+  if (mode == kShareModeService) {
+    return proxyMap_.Create(wire::ProxyMapName(platformName_), PlatformProxyMap::kCapacity,
+                            deadline.LeftMs()) &&
+           PlatformProxyMap::Initialize(proxyMap_, os::CurrentProcessId());
+  }
+  return Register(deadline.LeftMs());
 }
 
 void ShareSessionManager_::Publish(const std::string& name, std::int32_t mode,
@@ -131,23 +131,19 @@ void ShareSessionManager_::ReleaseMember() {
 
 bool ShareSessionManager_::Register(std::uint32_t boundMs) {
   ShareMapMemory map;
-  if (!map.Open(platformName_ + "_PLATFORM_PROXY_MAP", false, boundMs)) return false;
+  if (!map.Open(wire::ProxyMapName(platformName_), false, boundMs)) return false;
   return PlatformProxyMap::Register(map, os::CurrentProcessId(), ownName_,
                                     [this](const std::string& name) { return IsGone(name); });
 }
 
 bool ShareSessionManager_::IsGone(const std::string& clientName) const {
-  return !os::NamedObject::IsHeld(os::NamedKind::kMutex, QueueNameOf(clientName) + "_DQ_MUTEX");
+  return !os::NamedObject::IsHeld(os::NamedKind::kMutex,
+                                  wire::QueueMutexName(QueueNameOf(clientName)));
 }
 
 HRESULT ShareSessionManager_::GetStatistics(ShareStatistics* statistics) {
   if (!statistics) return E_POINTER;
-  const PublishedStatistics& c = *counters_;
-  *statistics = ShareStatistics{
-      c.posted.load(),         c.refusedBacklog.load(),     c.refusedOther.load(),
-      c.delivered.load(),      c.droppedFull.load(),        c.droppedGone.load(),
-      c.droppedBacklog.load(), c.received.load(),           c.droppedOnReceipt.load(),
-      c.queueResets.load(),    c.recordsLostInResets.load()};
+  *statistics = counters_->Snapshot();
   return S_OK;
 }
 
@@ -402,13 +398,7 @@ std::int32_t ShareSessionManager_::NextOperationId() {
 }
 
 std::string ShareSessionManager_::QueueNameOf(const std::string& target) const {
-  constexpr std::string_view kSuffix = "_RECV_DATA_QUEUE";
-  std::string name;
-  name.reserve(platformName_.size() + target.size() + 1 + kSuffix.size());
-  name += platformName_;
-  if (!target.empty()) name.append("_").append(target);
-  name += kSuffix;
-  return name;
+  return wire::ReceiveQueueName(platformName_, target);
 }
 
 }  // namespace Vantor::KQCP

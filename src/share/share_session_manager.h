@@ -112,6 +112,9 @@ class ShareSessionManager_
   };
 
   HRESULT StartMember(std::int32_t mode, const char* ownName);
+  // Makes the receive queue and joins the platform (the service makes the proxy map, a client
+  // registers in it), all under the platform mutex.
+  bool JoinUnderPlatformLock(std::int32_t mode, const os::Deadline& deadline);
   // Releases whatever a failed Start made.
   void ReleaseMember();
   // Makes the mapping through which tools read this process's figures.

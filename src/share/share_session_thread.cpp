@@ -13,6 +13,7 @@
 #include "share/service_share_session.h"
 #include "share/share_session_manager.h"
 #include "share/share_session_operation.h"
+#include "share/wire/object_names.h"
 
 namespace Vantor::KQCP {
 
@@ -104,10 +105,8 @@ void ShareSessionManager_::QueueMessage(OutgoingMessage& outgoing) {
 std::vector<std::string> ShareSessionManager_::BroadcastTargets() {
   // Every live client; entries of clients that are gone are removed. A platform mutex that
   // another process keeps held for long leaves the entries as last read.
-  const os::LockResult locked = platformMutex_.LockFor(kBroadcastLockMs);
-  if (locked == os::LockResult::kTimedOut || locked == os::LockResult::kFailed) {
-    return lastBroadcastTargets_;
-  }
+  const NamedLock platform(platformMutex_, kBroadcastLockMs);
+  if (!platform.Held()) return lastBroadcastTargets_;
   auto isGone = [this](const std::string& name) { return IsGone(name); };
   if (PlatformProxyMap::RemoveGone(proxyMap_, isGone).repaired) {
     counters_->queueResets.fetch_add(1);
@@ -116,7 +115,6 @@ std::vector<std::string> ShareSessionManager_::BroadcastTargets() {
   for (auto& entry : PlatformProxyMap::ReadAll(proxyMap_)) {
     lastBroadcastTargets_.push_back(std::move(entry.name));
   }
-  platformMutex_.Unlock();
   return lastBroadcastTargets_;
 }
 
@@ -252,14 +250,16 @@ void ShareSessionManager_::WatchService() {
   // Names that another process is making or closing are left for the next look, as this thread
   // has records to deliver meanwhile.
   NamedMutex platform;
-  if (OpenNamedMutex(platform, platformName_ + "_PLATFORM_MUTEX", false,
+  if (OpenNamedMutex(platform, wire::PlatformMutexName(platformName_), false,
                      RecordSender::kLockBoundMs) != kKernelObjectOk) {
     return;
   }
-  const os::LockResult locked = platform.LockFor(kBroadcastLockMs);
-  if (locked == os::LockResult::kTimedOut || locked == os::LockResult::kFailed) return;
-  const bool joined = Register(RecordSender::kLockBoundMs);
-  platform.Unlock();
+  bool joined = false;
+  {
+    const NamedLock held(platform, kBroadcastLockMs);
+    if (!held.Held()) return;
+    joined = Register(RecordSender::kLockBoundMs);
+  }
   if (!joined) return;
   platformMutex_.handle = std::move(platform.handle);
   serviceLost_ = false;

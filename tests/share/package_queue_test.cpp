@@ -8,6 +8,7 @@
 
 #include "share/share_map_memory.h"
 #include "share/share_package_data_queue.h"
+#include "share/wire/object_names.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
 
@@ -26,7 +27,7 @@ class QueueFixture : public ::testing::Test {
   void SetUp() override {
     name_ = kqcp_test::UniqueName("queue");
     ASSERT_TRUE(queue_.Create(name_));
-    ASSERT_TRUE(raw_.Open(name_ + "_DQ_MAPMEMORY"));
+    ASSERT_TRUE(raw_.Open(wire::QueueMapName(name_)));
   }
   Header ReadHeader() const {
     Header h;
@@ -288,7 +289,7 @@ TEST_F(QueueFixture, DamagedHeaderIsLeftUntouchedUntilTheOwnerResetsIt) {
 
 TEST_F(QueueFixture, OwnerSettlesAScribbledSignal) {
   VEXO::System::Thread::Semaphore scribbler(0, 2048, false);
-  ASSERT_EQ(OpenNamedSemaphore(scribbler, name_ + "_DQ_SEMAPHONE", false), kKernelObjectOk);
+  ASSERT_EQ(OpenNamedSemaphore(scribbler, wire::QueueSemaphoreName(name_), false), kKernelObjectOk);
   scribbler.Handle()->Reset(0xFFFFFFF0u, 0xFFFFFFFFu);
   ASSERT_EQ(Push(10, 1), 33u);
   queue_.Lock();
@@ -304,7 +305,7 @@ TEST_F(QueueFixture, OwnerSettlesAScribbledSignal) {
 KQCP_CHILD(DieInsidePush) {
   SharePackageDataQueue queue;
   ShareMapMemory raw;
-  if (!queue.Open(args[0]) || !raw.Open(args[0] + "_DQ_MAPMEMORY")) return 1;
+  if (!queue.Open(args[0]) || !raw.Open(wire::QueueMapName(args[0]))) return 1;
   PackageRecord record;
   record.label = "late";
   queue.Lock();

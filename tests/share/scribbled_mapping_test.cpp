@@ -13,6 +13,7 @@
 #include "session_fixture.h"
 #include "share/kernel_objects.h"
 #include "share/share_map_memory.h"
+#include "share/wire/object_names.h"
 
 namespace Vantor::KQCP {
 namespace {
@@ -23,7 +24,7 @@ using kqcp_test::SessionPeer;
 void Scribble(const std::string& queue,
               std::initializer_list<std::pair<int, std::uint32_t>> words) {
   ShareMapMemory map;
-  ASSERT_TRUE(map.Open(queue + "_DQ_MAPMEMORY", false));
+  ASSERT_TRUE(map.Open(wire::QueueMapName(queue), false));
   auto* view = reinterpret_cast<std::uint32_t*>(map.GetData() - ShareMapMemory::kHeaderSize);
   for (auto [index, value] : words) view[index] = value;
 }
@@ -51,10 +52,10 @@ TEST(ScribbledMapping, WildCapacityAndOffsetsNeitherCrashNorStallTheService) {
   ASSERT_EQ(beta.Line(), "ready");
 
   // Capacity below the queue's own header and a write offset far past the mapping.
-  Scribble(platform + "_RECV_DATA_QUEUE", {{0, 8}, {4, 0x7FFFFFF0u}});
+  Scribble(wire::ReceiveQueueName(platform, ""), {{0, 8}, {4, 0x7FFFFFF0u}});
   EXPECT_TRUE(alpha.RoundTrip()) << "the service repairs its queue and answers";
   // A client shrinks its own queue and points the write offset where it likes.
-  Scribble(platform + "_alpha_RECV_DATA_QUEUE", {{0, 4}, {4, 0x3FFF0u}, {2, 0xFFFFFFFFu}});
+  Scribble(wire::ReceiveQueueName(platform, "alpha"), {{0, 4}, {4, 0x3FFF0u}, {2, 0xFFFFFFFFu}});
   EXPECT_TRUE(alpha.RoundTrip()) << "the client repairs its own queue and gets its reply";
   EXPECT_TRUE(beta.RoundTrip());
   EXPECT_TRUE(Alive(service.Process()));
@@ -68,7 +69,8 @@ TEST(ScribbledMapping, AScribbledSignalCountDoesNotMakeTheServiceSpin) {
   SessionPeer service("EchoService", platform);
   ASSERT_EQ(service.Line(), "ready");
   VEXO::System::Thread::Semaphore signal(0, 2048, false);
-  ASSERT_EQ(OpenNamedSemaphore(signal, platform + "_RECV_DATA_QUEUE_DQ_SEMAPHONE", false),
+  ASSERT_EQ(OpenNamedSemaphore(
+                signal, wire::QueueSemaphoreName(wire::ReceiveQueueName(platform, "")), false),
             kKernelObjectOk);
   signal.Handle()->Reset(0xFFFFFFF0u, 0xFFFFFFFFu);
   const long before = CpuTicks(service.Process().Pid());

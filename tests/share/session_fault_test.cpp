@@ -20,6 +20,7 @@
 #include "share/share_map_memory.h"
 #include "share/share_package_data_queue.h"
 #include "share/share_session_manager.h"
+#include "share/wire/object_names.h"
 #include "support/time_scale.h"
 
 namespace Vantor::KQCP {
@@ -33,7 +34,7 @@ using kqcp_test::kTimeScale;
 std::set<std::string> ProxyNames(const std::string& platform) {
   std::set<std::string> names;
   ShareMapMemory map;
-  if (!map.Open(platform + "_PLATFORM_PROXY_MAP", false)) return names;
+  if (!map.Open(wire::ProxyMapName(platform), false)) return names;
   for (auto& entry : PlatformProxyMap::ReadAll(map)) names.insert(entry.name);
   return names;
 }
@@ -137,7 +138,7 @@ TEST(SessionFaults, ASlowOrHungClientHoldsUpNobodyElse) {
 
   // A peer that keeps the slow client's queue mutex held stalls nobody either.
   SharePackageDataQueue hung;
-  ASSERT_TRUE(hung.Open(platform + "_slow_RECV_DATA_QUEUE", false));
+  ASSERT_TRUE(hung.Open(wire::ReceiveQueueName(platform, "slow"), false));
   ASSERT_EQ(hung.Lock(), 0);
   fast.Command("measure 2");
   const auto besideHung = Figures(fast.LineStartingWith("measured "));
@@ -242,8 +243,9 @@ TEST(SessionFaults, AnOperationChangedAfterItWasPostedGoesOutAsPosted) {
   ASSERT_EQ(client.Line(), "ready");
   // With the service's queue held, both posts wait in the client for its thread.
   NamedMutex queueMutex;
-  ASSERT_EQ(OpenNamedMutex(queueMutex, platform + "_RECV_DATA_QUEUE_DQ_MUTEX", false),
-            kKernelObjectOk);
+  ASSERT_EQ(
+      OpenNamedMutex(queueMutex, wire::QueueMutexName(wire::ReceiveQueueName(platform, "")), false),
+      kKernelObjectOk);
   ASSERT_EQ(queueMutex.LockFor(5000), os::LockResult::kAcquired);
   client.Command("repost first second");
   const std::string reposted = client.LineStartingWith("repost");
@@ -257,7 +259,7 @@ TEST(SessionFaults, AnOperationChangedAfterItWasPostedGoesOutAsPosted) {
 // queue's mutex, before the service was told of the record.
 KQCP_CHILD(DieAfterWritingARequest) {
   SharePackageDataQueue queue;
-  if (!queue.Open(args[0] + "_RECV_DATA_QUEUE", false)) return 1;
+  if (!queue.Open(wire::ReceiveQueueName(args[0], ""), false)) return 1;
   const std::int32_t header[2] = {kShareOperationRequest, 1};
   PackageRecord record;
   record.sender = "ghost";
@@ -314,7 +316,7 @@ TEST(SessionFaults, AReusedProcessIdDoesNotBlockAName) {
   {
     // An entry of "ghost" whose process id is this live, unrelated test process.
     ShareMapMemory map;
-    ASSERT_TRUE(map.Open(platform + "_PLATFORM_PROXY_MAP", false));
+    ASSERT_TRUE(map.Open(wire::ProxyMapName(platform), false));
     ASSERT_TRUE(PlatformProxyMap::Register(map, static_cast<std::uint32_t>(getpid()), "ghost",
                                            [](const std::string&) { return false; }));
   }
@@ -327,12 +329,12 @@ TEST(SessionFaults, AFailedStartReleasesWhatItMade) {
   const std::string platform = kqcp_test::PlatformName();
   // Holding the proxy map's name makes the service's Start fail after its first objects.
   ShareMapMemory squatter;
-  ASSERT_TRUE(squatter.Create(platform + "_PLATFORM_PROXY_MAP", 64));
+  ASSERT_TRUE(squatter.Create(wire::ProxyMapName(platform), 64));
   SessionPeer failed("EchoService", platform);
   ASSERT_EQ(failed.Line(), "start-failed");
-  EXPECT_FALSE(os::NamedObject::IsHeld(os::NamedKind::kMutex, platform + "_PLATFORM_MUTEX"));
-  EXPECT_FALSE(
-      os::NamedObject::IsHeld(os::NamedKind::kMutex, platform + "_RECV_DATA_QUEUE_DQ_MUTEX"));
+  EXPECT_FALSE(os::NamedObject::IsHeld(os::NamedKind::kMutex, wire::PlatformMutexName(platform)));
+  EXPECT_FALSE(os::NamedObject::IsHeld(os::NamedKind::kMutex,
+                                       wire::QueueMutexName(wire::ReceiveQueueName(platform, ""))));
   failed.Command("exit");
   EXPECT_EQ(failed.Process().Wait(), 3);
 }
@@ -346,7 +348,7 @@ TEST(SessionFaults, EveryProcessPublishesItsFiguresForTools) {
   ASSERT_TRUE(client.RoundTrip());
   os::NamedResult result{};
   auto figures = os::SharedMemory::Open(
-      platform + "_client_RECV_DATA_QUEUE" + PublishedStatistics::kSuffix, &result, false);
+      wire::StatisticsName(wire::ReceiveQueueName(platform, "client")), &result, false);
   ASSERT_TRUE(figures);
   ASSERT_GE(figures->Size(), sizeof(PublishedStatistics));
   const auto* block = static_cast<const PublishedStatistics*>(figures->Data());

@@ -14,6 +14,7 @@
 #include "share/platform_proxy_map.h"
 #include "share/service_share_session.h"
 #include "share/share_session_manager.h"
+#include "share/wire/object_names.h"
 #include "support/child_process.h"
 
 namespace Vantor::KQCP {
@@ -53,7 +54,7 @@ class ServiceTest : public ::testing::Test {
   // Entries of the platform proxy map, read as the service does.
   std::vector<PlatformProxyMap::Entry> ProxyEntries() {
     ShareMapMemory map;
-    EXPECT_TRUE(map.Open(platform_ + "_PLATFORM_PROXY_MAP"));
+    EXPECT_TRUE(map.Open(wire::ProxyMapName(platform_)));
     return PlatformProxyMap::ReadAll(map);
   }
 
@@ -153,7 +154,7 @@ TEST_F(ServiceTest, SharedDataKeepsOrRecreatesTheMapAndClientsReadIt) {
     std::vector<std::uint8_t> data(size, 1);
     ASSERT_EQ(session_->SetSharedData(data.data(), static_cast<std::int32_t>(size)), S_OK);
     ShareMapMemory view;
-    ASSERT_TRUE(view.Open(platform_ + "S_SESSION_DATA_MAP"));
+    ASSERT_TRUE(view.Open(wire::SessionDataMapName(platform_, "S")));
     // The first map holds up to 262144 bytes; once re-created it stays large.
     EXPECT_EQ(view.GetCapacity(), size == 262144u ? 262144u : 266240u);
     view.Close();

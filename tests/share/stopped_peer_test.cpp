@@ -14,6 +14,7 @@
 #include "os/named_object.h"
 #include "session_fixture.h"
 #include "share/share_map_memory.h"
+#include "share/wire/object_names.h"
 #include "support/child_process.h"
 #include "support/time_scale.h"
 
@@ -64,7 +65,7 @@ TEST(StoppedPeers, APlatformMutexKeptBusyBoundsANewClientsStart) {
   ASSERT_EQ(service.Line(), "ready");
   SessionPeer alpha("Client", platform, "alpha");
   ASSERT_EQ(alpha.Line(), "ready");
-  TransitionHolder holder(platform + "_PLATFORM_MUTEX");
+  TransitionHolder holder(wire::PlatformMutexName(platform));
   ASSERT_TRUE(holder.Holding());
 
   const auto start = Clock::now();
@@ -88,7 +89,7 @@ TEST(StoppedPeers, AClientQueueKeptBusyHoldsUpNoOtherClient) {
   SessionPeer held("Client", platform, "held"), other("Client", platform, "other");
   ASSERT_EQ(held.Line(), "ready");
   ASSERT_EQ(other.Line(), "ready");
-  TransitionHolder holder(platform + "_held_RECV_DATA_QUEUE_DQ_MUTEX");
+  TransitionHolder holder(wire::QueueMutexName(wire::ReceiveQueueName(platform, "held")));
   ASSERT_TRUE(holder.Holding());
 
   // The service must open held's queue for the reply, and cannot yet.
@@ -114,7 +115,7 @@ TEST(StoppedPeers, TheServicesQueueKeptBusyNeverStallsAPost) {
   SessionPeer alpha("Client", platform, "alpha");
   ASSERT_EQ(alpha.Line(), "ready");
   ASSERT_TRUE(alpha.RoundTrip());  // alpha keeps the service's queue open from now on
-  TransitionHolder holder(platform + "_RECV_DATA_QUEUE_DQ_MUTEX");
+  TransitionHolder holder(wire::QueueMutexName(wire::ReceiveQueueName(platform, "")));
   ASSERT_TRUE(holder.Holding());
 
   SessionPeer late("Client", platform, "late");
@@ -168,7 +169,7 @@ TEST(StoppedPeers, AFlippingProxyMapWordNeitherCrashesNorSilencesTheService) {
   SessionPeer alpha("Client", platform, "alpha");
   ASSERT_EQ(alpha.Line(), "ready");
   ShareMapMemory map;
-  ASSERT_TRUE(map.Open(platform + "_PLATFORM_PROXY_MAP", false));
+  ASSERT_TRUE(map.Open(wire::ProxyMapName(platform), false));
 
   // The used word takes values below, inside and far past the entries, as fast as it can.
   std::atomic<bool> flipping{true};

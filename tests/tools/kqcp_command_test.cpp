@@ -22,6 +22,7 @@
 #include "share/session_fixture.h"
 #include "share/share_map_memory.h"
 #include "share/share_package_data_queue.h"
+#include "share/wire/object_names.h"
 #include "support/temp_dir.h"
 
 using namespace Vantor::KQCP;
@@ -158,15 +159,15 @@ TEST(KqcpCommand, ListsServiceAndClientsAndSweepsOnlyTheKilledClient) {
                       .c_str());
   EXPECT_TRUE(WIFEXITED(interrupted) && WEXITSTATUS(interrupted) == 0) << interrupted;
 
-  const std::string betaQueue = platform + "_beta_RECV_DATA_QUEUE";
+  const std::string betaQueue = wire::ReceiveQueueName(platform, "beta");
   beta.Process().Kill();
   const Outcome swept = Kqcp("sweep --json");
   ASSERT_EQ(swept.exitCode, 0) << swept.err;
   const std::string removed = Jq(swept.out, "[.removed[]|select(.name|startswith(\"" + platform +
                                                 "\"))|\"\\(.kind) \\(.name)\"]|sort|join(\",\")");
-  EXPECT_EQ(removed, "mutex " + betaQueue + "_DQ_MUTEX,semaphore " + betaQueue +
-                         "_DQ_SEMAPHONE,shm " + betaQueue + "_DQ_MAPMEMORY,shm " + betaQueue +
-                         "_STATISTICS");
+  EXPECT_EQ(removed, "mutex " + wire::QueueMutexName(betaQueue) + ",semaphore " +
+                         wire::QueueSemaphoreName(betaQueue) + ",shm " +
+                         wire::QueueMapName(betaQueue) + ",shm " + wire::StatisticsName(betaQueue));
 
   // The live members are untouched and still talk.
   const std::string after = Kqcp("list --json " + platform).out;
@@ -181,19 +182,19 @@ class ScribbledPlatform : public ::testing::Test {
  protected:
   void SetUp() override {
     os::NamedResult result{};
-    mutex_ = os::NamedMutexHandle::Create(name_ + "_PLATFORM_MUTEX", &result);
+    mutex_ = os::NamedMutexHandle::Create(wire::PlatformMutexName(name_), &result);
     ASSERT_TRUE(mutex_);
-    ASSERT_TRUE(map_.Create(name_ + "_PLATFORM_PROXY_MAP", PlatformProxyMap::kCapacity));
+    ASSERT_TRUE(map_.Create(wire::ProxyMapName(name_), PlatformProxyMap::kCapacity));
     ASSERT_TRUE(PlatformProxyMap::Initialize(map_, os::CurrentProcessId()));
-    ASSERT_TRUE(queue_.Create(name_ + "_RECV_DATA_QUEUE"));
-    counters_ = os::SharedMemory::Create(name_ + "_RECV_DATA_QUEUE_STATISTICS",
+    ASSERT_TRUE(queue_.Create(wire::ReceiveQueueName(name_, "")));
+    counters_ = os::SharedMemory::Create(wire::StatisticsName(wire::ReceiveQueueName(name_, "")),
                                          sizeof(PublishedStatistics), &result);
     ASSERT_TRUE(counters_);
     auto* block = new (counters_->Data()) PublishedStatistics();
     block->magic = PublishedStatistics::kMagic;
     block->version = PublishedStatistics::kVersion;
     block->processId = os::CurrentProcessId();
-    ASSERT_TRUE(session_.Create(name_ + "S_SESSION_DATA_MAP", 4096));
+    ASSERT_TRUE(session_.Create(wire::SessionDataMapName(name_, "S"), 4096));
   }
 
   static void Store(std::uint8_t* at, std::uint32_t value) { std::memcpy(at, &value, 4); }
@@ -250,7 +251,7 @@ TEST_F(ScribbledPlatform, EachScribbleGetsOneLineAndExitCodeTwo) {
 TEST_F(ScribbledPlatform, ANameKeptBusyIsGivenUpWithOneLine) {
   // As a process stopped inside its own creation or close of the proxy map keeps it.
   const std::string file =
-      os::NamedObject::FilePath(os::NamedKind::kSharedMemory, name_ + "_PLATFORM_PROXY_MAP");
+      os::NamedObject::FilePath(os::NamedKind::kSharedMemory, wire::ProxyMapName(name_));
   const int fd = open(file.c_str(), O_RDWR | O_CLOEXEC);
   ASSERT_GE(fd, 0);
   struct flock lock {};
@@ -263,7 +264,7 @@ TEST_F(ScribbledPlatform, ANameKeptBusyIsGivenUpWithOneLine) {
   const Outcome outcome = Kqcp("list " + name_);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   EXPECT_EQ(outcome.exitCode, 2);
-  EXPECT_NE(outcome.err.find("gave up on " + name_ + "_PLATFORM_PROXY_MAP"), std::string::npos)
+  EXPECT_NE(outcome.err.find("gave up on " + wire::ProxyMapName(name_)), std::string::npos)
       << outcome.err;
   EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 1) << outcome.err;
   close(fd);

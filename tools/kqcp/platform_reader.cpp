@@ -8,11 +8,13 @@
 #include "namespace_files.h"
 #include "os/named_mutex.h"
 #include "os/shared_memory.h"
-#include "share/package_record.h"
 #include "share/platform_proxy_map.h"
 #include "share/published_statistics.h"
 #include "share/share_map_memory.h"
 #include "share/share_package_data_queue.h"
+#include "share/wire/bytes.h"
+#include "share/wire/object_names.h"
+#include "share/wire/queue_header.h"
 
 namespace kqcp_tool {
 
@@ -25,9 +27,6 @@ namespace os = Vantor::KQCP::os;
 
 namespace {
 
-constexpr const char* kMutexSuffix = "_PLATFORM_MUTEX";
-constexpr const char* kProxyMapSuffix = "_PLATFORM_PROXY_MAP";
-constexpr const char* kSessionSuffix = "_SESSION_DATA_MAP";
 // Long enough for a healthy peer's short critical sections, short enough not to stall a tool.
 constexpr std::uint32_t kPlatformLockMs = 200;
 
@@ -47,25 +46,14 @@ bool OpenMapping(ShareMapMemory& map, const std::string& name, std::vector<std::
   return false;
 }
 
-std::uint32_t Load32(const std::uint8_t* at) {
-  std::uint32_t value;
-  std::memcpy(&value, at, sizeof value);
-  return value;
-}
-
-bool EndsWith(const std::string& text, const std::string& suffix) {
+bool EndsWith(const std::string& text, std::string_view suffix) {
   return text.size() > suffix.size() &&
          text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-std::string QueueName(const std::string& platform, const std::string& client) {
-  return client.empty() ? platform + "_RECV_DATA_QUEUE"
-                        : platform + "_" + client + "_RECV_DATA_QUEUE";
-}
-
 // The mapping header's capacity word, or an error when it claims more than is mapped.
 bool MapCapacity(const ShareMapMemory& map, std::uint32_t* capacity, std::string* error) {
-  *capacity = Load32(map.GetData() - ShareMapMemory::kHeaderSize);
+  *capacity = map.CapacityWord();
   if (*capacity > map.MappedCapacity()) {
     *error = "capacity word " + std::to_string(*capacity) + " exceeds the " +
              std::to_string(map.MappedCapacity()) + " bytes mapped";
@@ -79,32 +67,33 @@ bool MapCapacity(const ShareMapMemory& map, std::uint32_t* capacity, std::string
 bool ReadQueue(const std::string& name, QueueFigures* figures, std::string* error,
                std::vector<std::string>* errors) {
   ShareMapMemory map;
-  if (!OpenMapping(map, name + "_DQ_MAPMEMORY", errors)) return true;
+  if (!OpenMapping(map, wire::QueueMapName(name), errors)) return true;
   std::uint32_t capacity = 0;
   if (!MapCapacity(map, &capacity, error)) return false;
   if (capacity < SharePackageDataQueue::kQueueHeaderSize + PackageRecord::kFixedBytes) {
     *error = "capacity word " + std::to_string(capacity) + " is too small for a queue";
     return false;
   }
-  const std::uint8_t* header = map.GetData();
   const std::uint32_t area = capacity - SharePackageDataQueue::kQueueHeaderSize;
-  const std::uint32_t count = Load32(header), read = Load32(header + 4), write = Load32(header + 8),
-                      end = Load32(header + 12);
-  if (read > area || write > area || end > area) {
-    *error = "offsets R " + std::to_string(read) + ", W " + std::to_string(write) + ", E " +
-             std::to_string(end) + " lie beyond the " + std::to_string(area) + "-byte area";
-    return false;
-  }
-  if (count > area / PackageRecord::kFixedBytes || (read > write && read > end)) {
-    *error = "count " + std::to_string(count) + " with R " + std::to_string(read) + ", W " +
-             std::to_string(write) + ", E " + std::to_string(end) + " make no sense";
-    return false;
+  const wire::QueueHeader header = wire::QueueHeader::Read(map.GetData());
+  const auto words = [&] {
+    return "R " + std::to_string(header.read) + ", W " + std::to_string(header.write) + ", E " +
+           std::to_string(header.end);
+  };
+  switch (header.Check(area)) {
+    case wire::QueueHeader::Problem::kBeyondArea:
+      *error = "offsets " + words() + " lie beyond the " + std::to_string(area) + "-byte area";
+      return false;
+    case wire::QueueHeader::Problem::kInconsistent:
+      *error = "count " + std::to_string(header.count) + " with " + words() + " make no sense";
+      return false;
+    case wire::QueueHeader::Problem::kNone:
+      break;
   }
   figures->present = true;
-  figures->records = count;
+  figures->records = header.count;
   figures->capacity = area;
-  // Empty when R meets W; wrapped when the writer went back to 0 and the reader ends at E.
-  figures->bytes = read <= write ? write - read : (end - read) + write;
+  figures->bytes = header.BytesUsed();
   return true;
 }
 
@@ -113,7 +102,7 @@ bool ReadQueue(const std::string& name, QueueFigures* figures, std::string* erro
 bool ReadCounters(const std::string& queueName, std::uint32_t* processId, Counters* counters,
                   std::string* error, std::vector<std::string>* errors) {
   os::NamedResult result{};
-  const std::string name = queueName + PublishedStatistics::kSuffix;
+  const std::string name = wire::StatisticsName(queueName);
   auto mapping = os::SharedMemory::Open(name, &result, false, kPlatformLockMs);
   if (!mapping) {
     if (result == os::NamedResult::kBusy) errors->push_back(GaveUp(name));
@@ -136,23 +125,17 @@ bool ReadCounters(const std::string& queueName, std::uint32_t* processId, Counte
     return false;
   }
   if (*processId == 0) *processId = block->processId;
-  const std::atomic<std::uint64_t>* values[] = {
-      &block->posted,         &block->refusedBacklog,     &block->refusedOther,
-      &block->delivered,      &block->droppedFull,        &block->droppedGone,
-      &block->droppedBacklog, &block->received,           &block->droppedOnReceipt,
-      &block->queueResets,    &block->recordsLostInResets};
-  static_assert(std::size(values) == kCounterNames.size());
-  for (std::size_t i = 0; i < kCounterNames.size(); ++i) {
-    counters->values[i] = values[i]->load(std::memory_order_relaxed);
+  for (int i = 0; i < wire::kCounterCount; ++i) {
+    counters->values[i] = (block->*kPublishedCounters[i]).load(std::memory_order_relaxed);
   }
   counters->present = true;
   return true;
 }
 
 void ReadMember(Platform* platform, Member* member) {
-  const std::string queue = QueueName(platform->name, member->name);
+  const std::string queue = wire::ReceiveQueueName(platform->name, member->name);
   const std::string who = member->name.empty() ? "the service" : "client " + member->name;
-  member->alive = os::NamedObject::IsHeld(os::NamedKind::kMutex, queue + "_DQ_MUTEX");
+  member->alive = os::NamedObject::IsHeld(os::NamedKind::kMutex, wire::QueueMutexName(queue));
   std::string error;
   if (!ReadQueue(queue, &member->queue, &error, &platform->errors)) {
     platform->errors.push_back(who + "'s receive queue is corrupt: " + error);
@@ -163,38 +146,18 @@ void ReadMember(Platform* platform, Member* member) {
   }
 }
 
-// Service process id and clients from the proxy map, checked against its own words.
+// Service process id and clients from the proxy map, judged as the service judges it.
 void ReadProxyMap(const ShareMapMemory& map, Platform* platform) {
-  std::uint32_t capacity = 0;
-  std::string error;
-  if (!MapCapacity(map, &capacity, &error)) {
-    platform->errors.push_back("proxy map is corrupt: " + error);
-    return;
-  }
-  const std::uint32_t used = Load32(map.GetData() - ShareMapMemory::kHeaderSize + 4);
-  // The service's word is read only once the header vouches for it being mapped.
-  const std::uint32_t servicePid = used >= 8 && used <= capacity ? Load32(map.GetData()) : 0;
-  if (servicePid == 0) {
-    platform->errors.push_back("proxy map is corrupt: used size " + std::to_string(used) + " of " +
-                               std::to_string(capacity) + ", service process " +
-                               std::to_string(servicePid));
-    return;
-  }
-  const std::vector<PlatformProxyMap::Entry> entries = PlatformProxyMap::ReadAll(map);
-  std::uint32_t parsed = 8;
-  for (const auto& entry : entries) parsed += 8 + static_cast<std::uint32_t>(entry.name.size());
-  const std::uint32_t count = Load32(map.GetData() + 4);
-  if (count != entries.size() || parsed != used) {
-    platform->errors.push_back("proxy map is corrupt: " + std::to_string(count) +
-                               " entries announced, " + std::to_string(entries.size()) +
-                               " parse in " + std::to_string(used) + " bytes");
+  PlatformProxyMap::Survey survey = PlatformProxyMap::Inspect(map);
+  if (!survey.problem.empty()) {
+    platform->errors.push_back("proxy map is corrupt: " + survey.problem);
     return;
   }
   platform->mapRead = true;
-  platform->service.processId = servicePid;
-  for (const auto& entry : entries) {
+  platform->service.processId = survey.serviceProcessId;
+  for (auto& entry : survey.entries) {
     Member client;
-    client.name = entry.name;
+    client.name = std::move(entry.name);
     client.processId = entry.processId;
     platform->clients.push_back(std::move(client));
   }
@@ -204,10 +167,12 @@ void ReadSessions(const std::vector<std::string>& platformNames, Platform* platf
   std::vector<ObjectFile> files;
   ListObjectFiles(&files);
   for (const ObjectFile& file : files) {
-    if (file.kind != os::NamedKind::kSharedMemory || !EndsWith(file.name, kSessionSuffix)) {
+    if (file.kind != os::NamedKind::kSharedMemory ||
+        !EndsWith(file.name, wire::kSessionDataMapSuffix)) {
       continue;
     }
-    const std::string joined = file.name.substr(0, file.name.size() - std::strlen(kSessionSuffix));
+    const std::string joined =
+        file.name.substr(0, file.name.size() - wire::kSessionDataMapSuffix.size());
     // The platform name and the session name are joined with nothing between them.
     std::string owner;
     for (const std::string& candidate : platformNames) {
@@ -227,7 +192,8 @@ void ReadSessions(const std::vector<std::string>& platformNames, Platform* platf
       platform->errors.push_back("session " + session.name + "'s data map is corrupt: " + error);
       continue;
     }
-    session.bytes = Load32(map.GetData() - ShareMapMemory::kHeaderSize + 4);
+    session.bytes =
+        wire::Load32(map.GetData() - ShareMapMemory::kHeaderSize + wire::kUsedWordOffset);
     if (session.bytes > session.capacity) {
       platform->errors.push_back("session " + session.name + "'s data map is corrupt: used " +
                                  std::to_string(session.bytes) + " of " +
@@ -245,8 +211,10 @@ std::vector<std::string> PlatformNames() {
   std::vector<std::string> names;
   if (!ListObjectFiles(&files)) return names;
   for (const ObjectFile& file : files) {
-    if (file.kind != os::NamedKind::kMutex || !EndsWith(file.name, kMutexSuffix)) continue;
-    std::string name = file.name.substr(0, file.name.size() - std::strlen(kMutexSuffix));
+    if (file.kind != os::NamedKind::kMutex || !EndsWith(file.name, wire::kPlatformMutexSuffix)) {
+      continue;
+    }
+    std::string name = file.name.substr(0, file.name.size() - wire::kPlatformMutexSuffix.size());
     if (IsValidPlatformName(name)) names.push_back(std::move(name));
   }
   std::sort(names.begin(), names.end());
@@ -257,10 +225,11 @@ Platform ReadPlatform(const std::string& name, const std::vector<std::string>& p
   Platform platform;
   platform.name = name;
   ShareMapMemory map;
-  if (OpenMapping(map, name + kProxyMapSuffix, &platform.errors)) {
+  if (OpenMapping(map, wire::ProxyMapName(name), &platform.errors)) {
     os::NamedResult result{};
-    auto mutex = os::NamedMutexHandle::Open(name + kMutexSuffix, &result, false, kPlatformLockMs);
-    if (result == os::NamedResult::kBusy) platform.errors.push_back(GaveUp(name + kMutexSuffix));
+    const std::string mutexName = wire::PlatformMutexName(name);
+    auto mutex = os::NamedMutexHandle::Open(mutexName, &result, false, kPlatformLockMs);
+    if (result == os::NamedResult::kBusy) platform.errors.push_back(GaveUp(mutexName));
     const os::LockResult locked = mutex ? mutex->LockFor(kPlatformLockMs) : os::LockResult::kFailed;
     platform.mapLocked =
         locked == os::LockResult::kAcquired || locked == os::LockResult::kAbandoned;

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "share/wire/counters.h"
+
 namespace kqcp_tool {
 
 // The receive queue's figures, read without its lock (the owner acts on a lock that a dead
@@ -20,15 +22,12 @@ struct QueueFigures {
   std::uint32_t capacity = 0;  // of the record area
 };
 
-// The counters a member publishes, in the order of kCounterNames.
-inline constexpr std::array<const char*, 11> kCounterNames = {
-    "posted",           "refusedBacklog", "refusedOther",       "delivered",
-    "droppedFull",      "droppedGone",    "droppedBacklog",     "received",
-    "droppedOnReceipt", "queueResets",    "recordsLostInResets"};
+// The counters a member publishes, in the order of their names.
+using Vantor::KQCP::wire::kCounterNames;
 
 struct Counters {
   bool present = false;
-  std::array<std::uint64_t, kCounterNames.size()> values{};
+  std::array<std::uint64_t, Vantor::KQCP::wire::kCounterCount> values{};
 };
 
 struct Member {

@@ -44,7 +44,7 @@ void MemberJson(JsonWriter& json, const Member& member, const char* key) {
   }
   if (member.counters.present) {
     json.BeginObject("counters");
-    for (std::size_t i = 0; i < kCounterNames.size(); ++i) {
+    for (std::size_t i = 0; i < std::size(kCounterNames); ++i) {
       json.Number(kCounterNames[i], member.counters.values[i]);
     }
     json.EndObject();
