@@ -24,6 +24,8 @@ using Vantor::KQCP::PublishedStatistics;
 using Vantor::KQCP::ShareMapMemory;
 using Vantor::KQCP::SharePackageDataQueue;
 namespace os = Vantor::KQCP::os;
+namespace wire = Vantor::KQCP::wire;
+using Vantor::KQCP::kPublishedCounters;
 
 namespace {
 
