@@ -19,6 +19,7 @@ struct PublishedStatistics {
   std::uint32_t version = 0;
   std::uint32_t processId = 0;
   std::int32_t mode = 0;
+// NOLINTNEXTLINE(bugprone-macro-parentheses): the argument is a member's name
 #define KQCP_PUBLISHED_COUNTER(name) std::atomic<std::uint64_t> name{0};
   KQCP_SHARE_COUNTERS(KQCP_PUBLISHED_COUNTER)
 #undef KQCP_PUBLISHED_COUNTER
@@ -26,6 +27,7 @@ struct PublishedStatistics {
   // What ShareStatistics callers see.
   ShareStatistics Snapshot() const {
     ShareStatistics statistics{};
+// NOLINTNEXTLINE(bugprone-macro-parentheses): the argument is a member's name
 #define KQCP_SNAPSHOT_COUNTER(name) statistics.name = name.load(std::memory_order_relaxed);
     KQCP_SHARE_COUNTERS(KQCP_SNAPSHOT_COUNTER)
 #undef KQCP_SNAPSHOT_COUNTER

@@ -2,6 +2,8 @@
 // the public ShareStatistics and of the published block. X(name) for each.
 #pragma once
 
+#include <iterator>
+
 #define KQCP_SHARE_COUNTERS(X) \
   X(posted)                    \
   X(refusedBacklog)            \
@@ -17,13 +19,9 @@
 
 namespace Vantor::KQCP::wire {
 
-#define KQCP_COUNT_ONE(name) +1
-inline constexpr int kCounterCount = 0 KQCP_SHARE_COUNTERS(KQCP_COUNT_ONE);
-#undef KQCP_COUNT_ONE
-
 #define KQCP_COUNTER_NAME(name) #name,
-inline constexpr const char* kCounterNames[kCounterCount] = {
-    KQCP_SHARE_COUNTERS(KQCP_COUNTER_NAME)};
+inline constexpr const char* kCounterNames[] = {KQCP_SHARE_COUNTERS(KQCP_COUNTER_NAME)};
 #undef KQCP_COUNTER_NAME
+inline constexpr int kCounterCount = static_cast<int>(std::size(kCounterNames));
 
 }  // namespace Vantor::KQCP::wire
