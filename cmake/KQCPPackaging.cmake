@@ -1,5 +1,6 @@
-# The Debian package: library, headers, CMake and pkg-config files, and the kqcp command with
-# its manual page. Built by scripts/package (cpack -G DEB) from a tree configured for /usr.
+# The Debian package: library, headers, CMake and pkg-config files, and the kqcp and
+# kqcp-bridge commands with their manual pages. Built by scripts/package (cpack -G DEB) from a
+# tree configured for /usr.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME kqcp)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -11,8 +12,10 @@ set(CPACK_PACKAGE_DESCRIPTION
     "process: a worker pool, an asynchronous I/O frame, share sessions between\n"
     "processes over shared memory, memory and SQLite caches, XML packages over\n"
     "Expat, plug-ins and a Lua host registry. This package holds the library,\n"
-    "its headers, CMake and pkg-config files, and the kqcp command that lists,\n"
-    "watches and sweeps the calling user's platforms.")
+    "its headers, CMake and pkg-config files, the kqcp command that lists,\n"
+    "watches and sweeps the calling user's platforms, and kqcp-bridge, which\n"
+    "carries a platform's share sessions between machines over NATS (with a\n"
+    "systemd user unit template).")
 string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 set(CPACK_DEBIAN_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
