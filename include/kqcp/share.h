@@ -209,8 +209,8 @@ struct IShareSessionManager : IUnknown {
   virtual HRESULT GetPlatformName(char* buffer, std::uint32_t length) = 0;
   /// Asks the background thread to end; S_OK, or E_FAIL when it is not running.
   virtual HRESULT Stop() = 0;
-  /// Waits at most milliseconds for the background thread to end; S_OK, or E_FAIL when no
-  /// thread was started.
+  /// Waits at most milliseconds for the background thread to end: S_OK once it has ended,
+  /// S_FALSE when it was still running when the time ran out, E_FAIL when no thread was started.
   virtual HRESULT WaitForStop(std::uint32_t milliseconds) = 0;
   /// Makes the service session sessionName; S_OK or E_FAIL.
   virtual HRESULT CreateServiceSession(const char* sessionName, std::uint32_t unused) = 0;

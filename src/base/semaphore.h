@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <string>
 
 #include "os/counting_semaphore.h"
 
@@ -31,7 +30,6 @@ class Semaphore {
   Vantor::KQCP::os::CountingSemaphore* Handle() const { return handle_.get(); }
 
  private:
-  std::string name_;
   std::unique_ptr<Vantor::KQCP::os::CountingSemaphore> handle_;
 };
 

@@ -99,8 +99,9 @@ void SharePackageDataQueue::CloseHandles() {
   open_ = false;
 }
 
-bool SharePackageDataQueue::Establish(const std::string& name, bool create, bool holdName,
+bool SharePackageDataQueue::Establish(const std::string& name, Role role, bool holdName,
                                       std::uint32_t boundMs, os::NamedResult* result) {
+  const bool create = role == Role::kCreator;
   os::NamedResult ignored{};
   if (!result) result = &ignored;
   *result = os::NamedResult::kFailed;
@@ -178,12 +179,12 @@ bool SharePackageDataQueue::IsAliveRecently() const {
 }
 
 bool SharePackageDataQueue::Create(const std::string& name, std::uint32_t boundMs) {
-  return Establish(name, true, true, boundMs, nullptr);
+  return Establish(name, Role::kCreator, true, boundMs, nullptr);
 }
 
 bool SharePackageDataQueue::Open(const std::string& name, bool holdName, std::uint32_t boundMs,
                                  os::NamedResult* result) {
-  return Establish(name, false, holdName, boundMs, result);
+  return Establish(name, Role::kOpener, holdName, boundMs, result);
 }
 
 bool SharePackageDataQueue::IsDamaged() const {

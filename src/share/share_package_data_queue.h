@@ -131,7 +131,8 @@ class SharePackageDataQueue {
     WordStore stores[6];
     void Add(Word word, std::uint32_t value) { stores[count++] = {word, value}; }
   };
-  bool Establish(const std::string& name, bool create, bool holdName, std::uint32_t boundMs,
+  enum class Role { kCreator, kOpener };
+  bool Establish(const std::string& name, Role role, bool holdName, std::uint32_t boundMs,
                  os::NamedResult* result);
   // The semaphore and the mapping, made or opened with the queue's mutex held (or, for an
   // opener, given up on); the header of a made queue is set.
