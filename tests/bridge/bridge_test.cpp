@@ -134,6 +134,8 @@ struct Fault {
   void (*mendIt)(BridgeTest*);
 };
 
+void PrintTo(const Fault& fault, std::ostream* out) { *out << fault.name; }
+
 class BridgeFaultTest : public BridgeTest, public testing::WithParamInterface<Fault> {
  public:
   NatsServer& Nats() { return *nats_; }
