@@ -106,28 +106,28 @@ bool OthersHoldHandles(int fd) {
 }
 
 // True while fd's file is still the one the path names.
-bool StillLinked(int fd, const std::string& path) {
-  struct stat byFd {
-  }, byPath{};
-  if (fstat(fd, &byFd) != 0 || byFd.st_nlink == 0) return false;
-  if (lstat(path.c_str(), &byPath) != 0) return false;
+bool StillLinked(const struct stat& byFd, const std::string& path) {
+  struct stat byPath {};
+  if (byFd.st_nlink == 0 || lstat(path.c_str(), &byPath) != 0) return false;
   return byFd.st_ino == byPath.st_ino && byFd.st_dev == byPath.st_dev;
+}
+
+bool StillLinked(int fd, const std::string& path) {
+  struct stat byFd {};
+  return fstat(fd, &byFd) == 0 && StillLinked(byFd, path);
 }
 
 // Maps the file of fd through an open file description of its own. A mapping keeps the
 // description it was made from open, and with it the locks on it: a forked child, which keeps
-// its parent's mappings, would otherwise hold the parent's names after the parent died.
-void* MapShared(int fd, std::size_t size) {
-  char path[40];
-  std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
-  const int own = open(path, O_RDWR | O_CLOEXEC | O_NONBLOCK);
+// its parent's mappings, would otherwise hold the parent's names after the parent died. The
+// file is opened again by its path, which cannot change while the caller holds its transition
+// lock (only holders of that lock unlink), and checked to be the same file.
+void* MapShared(const struct stat& byFd, const std::string& path, std::size_t size) {
+  const int own = OpenObjectFile(path, ObjectFileOpen::kExisting);
   if (own < 0) return MAP_FAILED;
-  struct stat byOwn {
-  }, byFd{};
+  struct stat byOwn {};
   void* data = MAP_FAILED;
-  // The same file, not whatever the path might name by now.
-  if (fstat(own, &byOwn) == 0 && fstat(fd, &byFd) == 0 && byOwn.st_ino == byFd.st_ino &&
-      byOwn.st_dev == byFd.st_dev) {
+  if (fstat(own, &byOwn) == 0 && byOwn.st_ino == byFd.st_ino && byOwn.st_dev == byFd.st_dev) {
     data = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, own, 0);
   }
   close(own);
@@ -213,8 +213,10 @@ std::shared_ptr<NamedObject> NamedObject::Create(NamedKind kind, const std::stri
       *result = NamedResult::kBusy;
       return nullptr;
     }
-    if (!StillLinked(fd, path)) continue;  // object's destructor closes fd
-    if (!IsPrivateObjectFile(fd, path)) return nullptr;
+    struct stat info {};
+    if (fstat(fd, &info) != 0) return nullptr;
+    if (!StillLinked(info, path)) continue;  // object's destructor closes fd
+    if (!IsPrivateObjectFile(info, path)) return nullptr;
     if (OthersHoldHandles(fd)) {
       *result = NamedResult::kAlreadyExists;
       return nullptr;
@@ -226,7 +228,7 @@ std::shared_ptr<NamedObject> NamedObject::Create(NamedKind kind, const std::stri
       continue;
     }
     if (ftruncate(fd, static_cast<off_t>(size)) != 0) return nullptr;
-    void* data = MapShared(fd, size);
+    void* data = MapShared(info, path, size);
     if (data == MAP_FAILED) return nullptr;
     object->data_ = data;
     object->size_ = size;
@@ -258,15 +260,17 @@ std::shared_ptr<NamedObject> NamedObject::Open(NamedKind kind, const std::string
     *result = NamedResult::kBusy;
     return nullptr;
   }
-  if (!StillLinked(fd, path) || !OthersHoldHandles(fd)) {  // gone or stale
+  struct stat info {};
+  if (fstat(fd, &info) != 0) return nullptr;
+  if (!StillLinked(info, path) || !OthersHoldHandles(fd)) {  // gone or stale
     *result = NamedResult::kNotFound;
     return nullptr;
   }
-  if (!IsPrivateObjectFile(fd, path)) return nullptr;
-  struct stat info {};
-  if (fstat(fd, &info) != 0 || info.st_size <= 0) return nullptr;
+  if (!IsPrivateObjectFile(info, path) || info.st_size <= 0) return nullptr;
   auto size = static_cast<std::size_t>(info.st_size);
-  void* data = MapShared(fd, size);
+  // A view that holds no name holds no lock once Open returns: it may map through fd itself.
+  void* data = holdName ? MapShared(info, path, size)
+                        : mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
   if (data == MAP_FAILED) return nullptr;
   object->data_ = data;
   object->size_ = size;

@@ -86,7 +86,10 @@ int OpenObjectFile(const std::string& path, ObjectFileOpen how) {
 
 bool IsPrivateObjectFile(int fd, const std::string& path) {
   struct stat info {};
-  if (fstat(fd, &info) != 0) return false;
+  return fstat(fd, &info) == 0 && IsPrivateObjectFile(info, path);
+}
+
+bool IsPrivateObjectFile(const struct stat& info, const std::string& path) {
   if (const char* why = Untrusted(info, false)) {
     LogRefusal("refusing the named object %s: %s", path.c_str(), why);
     return false;

@@ -6,6 +6,8 @@
 // files of this user, closed to everyone else, with a single link.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <string>
 
 namespace Vantor::KQCP::os {
@@ -24,5 +26,7 @@ int OpenObjectFile(const std::string& path, ObjectFileOpen how);
 // True when the open file is a regular file of this user that no one else may read or write,
 // with a single link; otherwise logs why it is refused.
 bool IsPrivateObjectFile(int fd, const std::string& path);
+// As above, for what fstat of the open file found.
+bool IsPrivateObjectFile(const struct stat& info, const std::string& path);
 
 }  // namespace Vantor::KQCP::os
