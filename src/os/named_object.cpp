@@ -117,21 +117,8 @@ bool StillLinked(int fd, const std::string& path) {
   return fstat(fd, &byFd) == 0 && StillLinked(byFd, path);
 }
 
-// Maps the file of fd through an open file description of its own. A mapping keeps the
-// description it was made from open, and with it the locks on it: a forked child, which keeps
-// its parent's mappings, would otherwise hold the parent's names after the parent died. The
-// file is opened again by its path, which cannot change while the caller holds its transition
-// lock (only holders of that lock unlink), and checked to be the same file.
-void* MapShared(const struct stat& byFd, const std::string& path, std::size_t size) {
-  const int own = OpenObjectFile(path, ObjectFileOpen::kExisting);
-  if (own < 0) return MAP_FAILED;
-  struct stat byOwn {};
-  void* data = MAP_FAILED;
-  if (fstat(own, &byOwn) == 0 && byOwn.st_ino == byFd.st_ino && byOwn.st_dev == byFd.st_dev) {
-    data = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, own, 0);
-  }
-  close(own);
-  return data;
+void* MapShared(int fd, std::size_t size) {
+  return mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
 }
 
 // Holds the transition lock of fd for one decision.
@@ -228,7 +215,7 @@ std::shared_ptr<NamedObject> NamedObject::Create(NamedKind kind, const std::stri
       continue;
     }
     if (ftruncate(fd, static_cast<off_t>(size)) != 0) return nullptr;
-    void* data = MapShared(info, path, size);
+    void* data = MapShared(fd, size);
     if (data == MAP_FAILED) return nullptr;
     object->data_ = data;
     object->size_ = size;
@@ -268,9 +255,7 @@ std::shared_ptr<NamedObject> NamedObject::Open(NamedKind kind, const std::string
   }
   if (!IsPrivateObjectFile(info, path) || info.st_size <= 0) return nullptr;
   auto size = static_cast<std::size_t>(info.st_size);
-  // A view that holds no name holds no lock once Open returns: it may map through fd itself.
-  void* data = holdName ? MapShared(info, path, size)
-                        : mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  void* data = MapShared(fd, size);
   if (data == MAP_FAILED) return nullptr;
   object->data_ = data;
   object->size_ = size;
@@ -321,7 +306,26 @@ void NamedObject::HoldName() {
 
 int NamedObject::OpenFile(ObjectFileOpen how) {
   CloseTracked(&fd_);
-  return OpenTracked(&fd_, [&] { return OpenObjectFile(path_, how); });
+  return OpenTracked(
+      &fd_, [&] { return OpenObjectFile(path_, how); },
+      {[](void* object) { static_cast<NamedObject*>(object)->MapAgainInChild(); }, this});
+}
+
+void NamedObject::MapAgainInChild() {
+  // The mapping keeps the description it was made through, and with it this object's locks:
+  // the child maps the same file again through a description of its own, which holds none, so
+  // that the names go when the parent's last handle does. System calls only: the child of a
+  // threaded process must not allocate here.
+  if (!data_) return;
+  const int own = open(path_.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  if (own < 0) return;
+  struct stat byOwn {
+  }, byFd{};
+  if (fstat(own, &byOwn) == 0 && fstat(fd_, &byFd) == 0 && byOwn.st_ino == byFd.st_ino &&
+      byOwn.st_dev == byFd.st_dev) {
+    mmap(data_, size_, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, own, 0);
+  }
+  close(own);
 }
 
 void NamedObject::ReleaseName() {

@@ -92,6 +92,8 @@ class NamedObject {
   void HoldName();
   // Opens the object file into fd_ (closing one opened before); see object_descriptors.h.
   int OpenFile(ObjectFileOpen how);
+  // In a forked child, before fd_ is closed there.
+  void MapAgainInChild();
 
   int fd_ = -1;
   bool holdsName_ = false;

@@ -6,14 +6,15 @@
 
 #include <atomic>
 #include <mutex>
-#include <unordered_set>
+#include <unordered_map>
 
 namespace Vantor::KQCP::os {
 namespace {
 
 struct Table {
   std::mutex lock;
-  std::unordered_set<int*> slots;
+  // Each descriptor's slot, and what the child does before closing it.
+  std::unordered_map<int*, ChildStep> slots;
 };
 
 // Never destroyed: descriptors may be closed by static destructors after this file's ran.
@@ -27,13 +28,16 @@ std::atomic<std::uint32_t> forkGeneration{0};
 // The table is locked across fork(), so that the child sees no descriptor half-registered.
 void BeforeFork() { TheTable().lock.lock(); }
 void AfterForkInParent() { TheTable().lock.unlock(); }
+// Nothing here allocates or frees: the child of a threaded process must not rely on the
+// allocator's locks. Entries stay until their slots are closed.
 void AfterForkInChild() {
   Table& table = TheTable();
-  for (int* slot : table.slots) {
+  for (auto& [slot, step] : table.slots) {
+    if (*slot < 0) continue;
+    if (step.run) step.run(step.context);
     close(*slot);
     *slot = -1;
   }
-  table.slots.clear();
   forkGeneration.fetch_add(1, std::memory_order_relaxed);
   table.lock.unlock();
 }
@@ -45,19 +49,19 @@ const bool forkHandlersRegistered =
 
 }  // namespace
 
-int OpenTracked(int* slot, const std::function<int()>& open) {
+int OpenTracked(int* slot, const std::function<int()>& open, ChildStep inChild) {
   Table& table = TheTable();
   std::lock_guard<std::mutex> guard(table.lock);
   *slot = open();
-  if (*slot >= 0) table.slots.insert(slot);
+  if (*slot >= 0) table.slots[slot] = inChild;
   return *slot;
 }
 
 void CloseTracked(int* slot) {
   Table& table = TheTable();
   std::lock_guard<std::mutex> guard(table.lock);
-  if (*slot < 0) return;
   table.slots.erase(slot);
+  if (*slot < 0) return;
   close(*slot);
   *slot = -1;
 }

@@ -2,8 +2,8 @@
 // name is held" belong to open file descriptions, which a forked child shares with its parent:
 // a child that inherited them would keep the parent's names alive for as long as it lives, even
 // after the parent died. So every such descriptor is opened and closed here, in step with fork,
-// and a forked child closes its copies at once. (Mappings, which a child keeps, are made
-// through descriptions of their own that hold no locks.)
+// and a forked child closes its copies at once. A mapping keeps the description it was made
+// through open, too: the child maps its copies again through descriptions of its own first.
 #pragma once
 
 #include <cstdint>
@@ -11,10 +11,18 @@
 
 namespace Vantor::KQCP::os {
 
+// What a forked child does for a descriptor before it closes it (for a mapping made through it,
+// say): run(context), which may make system calls but must not allocate.
+struct ChildStep {
+  void (*run)(void* context) = nullptr;
+  void* context = nullptr;
+};
+
 // Runs open (which returns a descriptor, or -1 with errno) so that no fork can copy the
-// descriptor before it is known here, and stores the result in *slot. A forked child closes the
-// descriptor and sets *slot to -1, so *slot must stay valid until CloseTracked.
-int OpenTracked(int* slot, const std::function<int()>& open);
+// descriptor before it is known here, and stores the result in *slot. A forked child runs
+// inChild, closes the descriptor and sets *slot to -1, so *slot must stay valid until
+// CloseTracked.
+int OpenTracked(int* slot, const std::function<int()>& open, ChildStep inChild = {});
 // Closes *slot (when it is not -1) and forgets it; *slot becomes -1.
 void CloseTracked(int* slot);
 
