@@ -323,7 +323,8 @@ void NamedObject::MapAgainInChild() {
   }, byFd{};
   if (fstat(own, &byOwn) == 0 && fstat(fd_, &byFd) == 0 && byOwn.st_ino == byFd.st_ino &&
       byOwn.st_dev == byFd.st_dev) {
-    mmap(data_, size_, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, own, 0);
+    // Should it fail, the old mapping stays, and the names with it while the child lives.
+    static_cast<void>(mmap(data_, size_, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, own, 0));
   }
   close(own);
 }
