@@ -41,16 +41,12 @@ class ExportAgent {
         link_(&counters_, [this](const std::string& why) { loop_.Stop(kRoleLinkLost, why); }) {}
 
   int Run() {
-    std::string error;
-    switch (link_.Connect(options_, "kqcp-bridge export " + options_.platform + " " + client_,
-                          &error)) {
-      case ConnectOutcome::kRefused:
-        LogLine(error);
-        return kExitRefused;
-      case ConnectOutcome::kUnreachable:
-        return kRoleLinkLost;
-      case ConnectOutcome::kConnected:
-        break;
+    // An agent's lost server is its head's to report.
+    if (const int exit = link_.ConnectForRole(
+            options_, "kqcp-bridge export " + options_.platform + " " + client_, kRoleLinkLost,
+            kRoleLinkLost);
+        exit != 0) {
+      return exit;
     }
     manager_ = ShareManager();
     if (!manager_ ||

@@ -63,16 +63,10 @@ class ExportHead {
         link_(&counters_, [this](const std::string& why) { loop_.Stop(kRoleLinkLost, why); }) {}
 
   int Run(int lastExit) {
-    std::string error;
-    switch (link_.Connect(options_, "kqcp-bridge export " + options_.platform, &error)) {
-      case ConnectOutcome::kRefused:
-        LogLine(error);
-        return kExitRefused;
-      case ConnectOutcome::kUnreachable:
-        if (lastExit != kRoleUnreachable) LogLine(error + "; trying again");
-        return kRoleUnreachable;
-      case ConnectOutcome::kConnected:
-        break;
+    if (const int exit = link_.ConnectForRole(options_, "kqcp-bridge export " + options_.platform,
+                                              kRoleUnreachable, lastExit);
+        exit != 0) {
+      return exit;
     }
     manager_ = ShareManager();
     if (!manager_ || manager_->Start(options_.platform.c_str(), kShareModeClient,

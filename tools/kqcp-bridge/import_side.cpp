@@ -63,16 +63,10 @@ class ImportSide {
         link_(&counters_, [this](const std::string& why) { loop_.Stop(kRoleLinkLost, why); }) {}
 
   int Run(int lastExit) {
-    std::string error;
-    switch (link_.Connect(options_, "kqcp-bridge import " + options_.platform, &error)) {
-      case ConnectOutcome::kRefused:
-        LogLine(error);
-        return kExitRefused;
-      case ConnectOutcome::kUnreachable:
-        if (lastExit != kRoleUnreachable) LogLine(error + "; trying again");
-        return kRoleUnreachable;
-      case ConnectOutcome::kConnected:
-        break;
+    if (const int exit = link_.ConnectForRole(options_, "kqcp-bridge import " + options_.platform,
+                                              kRoleUnreachable, lastExit);
+        exit != 0) {
+      return exit;
     }
     Subscribe();
     began_ = Clock::now();

@@ -1,6 +1,9 @@
 // NATS connection set-up, subscriptions and the callbacks that report a lost link.
 #include "nats_link.h"
 
+#include "exit_codes.h"
+#include "log.h"
+
 namespace kqcp_bridge {
 
 namespace {
@@ -161,6 +164,22 @@ std::int64_t NatsLink::DroppedMessages() {
     if (natsSubscription_GetDropped(subscription, &dropped) == NATS_OK) total += dropped;
   }
   return total;
+}
+
+int NatsLink::ConnectForRole(const Options& options, const std::string& name, int unreachableExit,
+                             int lastExit) {
+  std::string error;
+  switch (Connect(options, name, &error)) {
+    case ConnectOutcome::kRefused:
+      LogLine(error);
+      return kExitRefused;
+    case ConnectOutcome::kUnreachable:
+      if (lastExit != unreachableExit) LogLine(error + "; trying again");
+      return unreachableExit;
+    case ConnectOutcome::kConnected:
+      break;
+  }
+  return 0;
 }
 
 }  // namespace kqcp_bridge

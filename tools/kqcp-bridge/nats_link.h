@@ -33,6 +33,11 @@ class NatsLink {
 
   // kRefused: credentials or TLS refused, which trying again will not mend.
   ConnectOutcome Connect(const Options& options, const std::string& name, std::string* error);
+  // Connect for a role process: 0 once connected; otherwise the exit code its supervisor
+  // reads, kExitRefused (with a line) or unreachableExit. A server that stays away gets a
+  // line only when the last exit was not already for that.
+  int ConnectForRole(const Options& options, const std::string& name, int unreachableExit,
+                     int lastExit);
   // Messages go to handler on the subscription's own thread, in the order published.
   bool Subscribe(const std::string& subject, Handler handler, int maxMessages = 65536,
                  int maxBytes = 64 << 20);
